@@ -1,0 +1,54 @@
+// Settings and hooks of the portable AVIFile layer for host programs and
+// tests. None of this exists on the real platform; the plug-in never uses it.
+#ifndef AVIFILE_HOOKS_H
+#define AVIFILE_HOOKS_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "avifile.h"
+
+#define AVIFILE_HOOK_API __attribute__((visibility("default")))
+
+namespace avifile {
+
+// Answers the compression dialog instead of its stand-in (environment, menu,
+// default). The hook fills `options` and returns true for OK, false for
+// Cancel. An empty function restores the stand-in.
+using SaveOptionsHook = std::function<bool(AVICOMPRESSOPTIONS& options)>;
+AVIFILE_HOOK_API void setSaveOptionsHook(SaveOptionsHook hook);
+
+// Makes every AVIStreamSetFormat on a compressing stream fail with `status`
+// (as a codec that refuses the format would); AVIERR_OK switches it off.
+AVIFILE_HOOK_API void setFormatRefusal(HRESULT status);
+
+// Size at which a file's first RIFF (and each later one) is closed and the
+// recording continues in a new extension RIFF. Applies to files opened from
+// now on. The environment variable AVIFILE_RIFF_LIMIT (bytes) sets it too.
+AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
+AVIFILE_HOOK_API uint64_t riffLimit();
+
+// AVIFileInit calls not yet matched by AVIFileExit.
+AVIFILE_HOOK_API int libraryReferences();
+
+// File and stream objects alive (not yet released to their last reference).
+AVIFILE_HOOK_API int liveObjects();
+
+// A compressor on offer: four-character code, the short name that
+// VFW_COMPRESSOR takes, a description for people, and whether decoding gives
+// back the exact frames.
+struct CompressorDescription {
+    uint32_t fourcc;
+    std::string shortName;
+    std::string description;
+    bool lossless;
+};
+
+// The compressors that the installed libraries can run, Full Frames first.
+AVIFILE_HOOK_API std::vector<CompressorDescription> availableCompressors();
+
+}  // namespace avifile
+
+#endif  // AVIFILE_HOOKS_H

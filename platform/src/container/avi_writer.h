@@ -1,0 +1,67 @@
+// The AVI container: writes the RIFF tree of an AVI file (headers, movi
+// samples, idx1, and the large-file extension with its indexes) to a byte
+// sink. Knows nothing of handles or codecs.
+#ifndef AVIFILE_CONTAINER_AVI_WRITER_H
+#define AVIFILE_CONTAINER_AVI_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "avifile.h"
+#include "riff/byte_sink.h"
+
+namespace avifile {
+
+struct ContainerSettings {
+    // Bytes after which a RIFF is closed and the next sample starts a new
+    // extension RIFF ('AVIX').
+    uint64_t riffLimit = uint64_t{1} << 30;
+    // The headers on disk are rewritten (frame counts, sizes) at least this
+    // often while recording: after this many bytes of samples...
+    uint64_t refreshEveryBytes = uint64_t{64} << 20;
+    // ...or after this many seconds of media time.
+    double refreshEverySeconds = 1.0;
+};
+
+class AviWriter {
+public:
+    AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+
+    // Adds a stream with the header the caller filled; returns its number.
+    // Streams are added before the first sample.
+    int addStream(const AVISTREAMINFOA& info);
+
+    // Sets the handler code written into the stream's header (a compressing
+    // stream puts its compressor's code there).
+    void setHandler(int stream, DWORD fccHandler);
+
+    // The stream's format (its 'strf'), set before its first sample. Setting
+    // the same bytes again is accepted; a different format after samples
+    // were written gives AVIERR_UNSUPPORTED.
+    HRESULT setFormat(int stream, const void* format, size_t bytes);
+
+    // Appends one sample. The chunk is 'NNdb' when the stream's format is an
+    // uncompressed DIB, 'NNdc' otherwise. Zero bytes writes an empty sample.
+    // AVIERR_FILEWRITE when the sink refuses the bytes; nothing of the
+    // sample then counts, and the writer stays usable.
+    HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+
+    // Samples written to the stream so far.
+    int64_t length(int stream) const;
+
+    // Writes the indexes and final headers. Idempotent; further samples are
+    // refused afterwards.
+    HRESULT finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace avifile
+
+#endif  // AVIFILE_CONTAINER_AVI_WRITER_H

@@ -1,0 +1,54 @@
+// Where the container's bytes go: a file, or memory in tests.
+#ifndef AVIFILE_RIFF_BYTE_SINK_H
+#define AVIFILE_RIFF_BYTE_SINK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace avifile {
+
+struct ConstBuffer {
+    const void* data;
+    size_t size;
+};
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+
+    // Appends the parts at the end, handing them to the system in one call
+    // where it can (no copy into a buffer of its own). On failure, false;
+    // the sink's end is then back where it was before the call.
+    virtual bool append(std::span<const ConstBuffer> parts) = 0;
+
+    // Overwrites bytes already written (or extends the end).
+    virtual bool writeAt(uint64_t position, const void* data, size_t size) = 0;
+
+    // The end position: the bytes appended so far.
+    virtual uint64_t size() const = 0;
+};
+
+// A file created (or truncated) at `path`; null when it cannot be created.
+std::unique_ptr<ByteSink> createFileSink(const char* path);
+
+// Bytes in memory, for tests. With a capacity, appends past it fail as a
+// full disk would.
+class MemorySink : public ByteSink {
+public:
+    explicit MemorySink(uint64_t capacity = UINT64_MAX) : capacity_(capacity) {}
+    bool append(std::span<const ConstBuffer> parts) override;
+    bool writeAt(uint64_t position, const void* data, size_t size) override;
+    uint64_t size() const override { return bytes_.size(); }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+private:
+    uint64_t capacity_;
+    std::vector<uint8_t> bytes_;
+};
+
+}  // namespace avifile
+
+#endif  // AVIFILE_RIFF_BYTE_SINK_H
