@@ -1,13 +1,19 @@
 // Frame buffer layout and the reference pixel loop.
 #include "frame_conversion.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "host/host_services.h"
 #include "host_records.h"
 #include "platform.h"
 
-int32_t rowStride(int32_t width) { return ((width * 24 + 31) / 32) * 4; }
+int32_t rowStride(int32_t width) {
+    // Worked in 64 bits so that no width can overflow the arithmetic; the
+    // result is exact for every width from 0 to kMaxFrameWidth.
+    const int64_t rowBits = static_cast<int64_t>(width) * 24 + 31;
+    return static_cast<int32_t>(rowBits / 32 * 4);
+}
 
 bool frameImageBytes(int32_t width, int32_t height, uint32_t& bytes) {
     if (width <= 0 || height <= 0 || width > kMaxFrameWidth) {
@@ -50,9 +56,10 @@ unsigned char* buildFrameBuffer(int32_t width, int32_t height) {
     const int32_t stride = rowStride(width);
     const int32_t pixelBytes = width * 3;
     if (stride != pixelBytes) {
-        unsigned char* row = buffer + kBitmapHeaderBytes;
-        for (int32_t y = 0; y < height; ++y, row += stride) {
-            std::memset(row + pixelBytes, 0, static_cast<size_t>(stride - pixelBytes));
+        unsigned char* rows = buffer + kBitmapHeaderBytes;
+        for (int32_t y = 0; y < height; ++y) {
+            std::memset(rows + static_cast<size_t>(y) * static_cast<size_t>(stride) + pixelBytes, 0,
+                        static_cast<size_t>(stride - pixelBytes));
         }
     }
     return buffer;

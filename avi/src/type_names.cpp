@@ -1,7 +1,6 @@
-// The file type that the plug-in writes, and the module-wide writer state.
+// The file type that the plug-in writes: its name and file extension.
 #include "avi/avi_plugin.h"
 #include "host/host_services.h"
-#include "writer_state.h"
 
 namespace {
 
@@ -9,8 +8,6 @@ const char kTypeName[] = "Microsoft AVI";
 const char kExtension[] = "avi";
 
 }  // namespace
-
-WriterState writerState = {nullptr, nullptr, nullptr, 0, {}, {}, {&writerState.compressOptions}};
 
 extern "C" {
 

@@ -2,6 +2,8 @@
 #ifndef AVI_WRITER_STATE_H
 #define AVI_WRITER_STATE_H
 
+#include <cstdint>
+
 #include "platform.h"
 
 struct WriterState {

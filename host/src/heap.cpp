@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "host/toolkit.h"
@@ -31,7 +32,8 @@ bool injectedFailure() {
 extern "C" {
 
 void* jmsc_HeapMalloc(uint32_t byteCount) {
-    if (injectedFailure()) {
+    // On 32-bit systems the header could make the request wrap around.
+    if (byteCount > SIZE_MAX - kHeaderBytes || injectedFailure()) {
         return nullptr;
     }
     auto* raw = static_cast<unsigned char*>(std::malloc(kHeaderBytes + byteCount));

@@ -1,7 +1,8 @@
 // The host's preference store: categories of keys with text values, filled
 // from an INI-style file and by the host program itself. Numbers are kept as
-// their text; a number lookup whose text does not parse as a whole number
-// yields the caller's default.
+// their text; a number lookup yields the caller's default unless the whole
+// text reads as one decimal number ("inf" and "nan" included, so that a host
+// can hand a plug-in any double it stored).
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
@@ -51,16 +52,24 @@ bool parseFile(const char* path, std::map<std::string, Category, std::less<>>& o
     }
     std::string line;
     std::string current;
+    bool firstLine = true;
     while (std::getline(in, line)) {
-        const std::string_view text = trim(line);
+        std::string_view text = line;
+        // Editors on some systems start a UTF-8 file with a byte-order mark.
+        if (firstLine && text.starts_with("\xEF\xBB\xBF")) {
+            text.remove_prefix(3);
+        }
+        firstLine = false;
+        text = trim(text);
         if (text.empty() || text.front() == '#' || text.front() == ';') {
             continue;
         }
         if (text.front() == '[') {
+            // A broken section line ("[name" without "]") starts no section:
+            // the keys below it are skipped rather than filed under the one before.
             const auto close = text.find(']');
-            if (close != std::string_view::npos) {
-                current = std::string(trim(text.substr(1, close - 1)));
-            }
+            current = close == std::string_view::npos ? std::string()
+                                                      : std::string(trim(text.substr(1, close - 1)));
             continue;
         }
         const auto equals = text.find('=');
@@ -80,6 +89,11 @@ std::string defaultPath() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
         return std::string(xdg) + "/jhost/preferences.ini";
     }
+#ifdef _WIN32
+    if (const char* appData = std::getenv("APPDATA"); appData != nullptr && *appData != '\0') {
+        return std::string(appData) + "\\jhost\\preferences.ini";
+    }
+#endif
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         return std::string(home) + "/.config/jhost/preferences.ini";
     }

@@ -3,6 +3,7 @@
 #ifndef AVIFILE_HOOKS_H
 #define AVIFILE_HOOKS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,7 +19,16 @@ namespace avifile {
 // default). The hook fills `options` and returns true for OK, false for
 // Cancel. An empty function restores the stand-in.
 using SaveOptionsHook = std::function<bool(AVICOMPRESSOPTIONS& options)>;
+// The options start as the caller's when they carry AVICOMPRESSF_VALID, else
+// as the dialog's defaults (Full Frames). With several streams the hook is
+// asked once per stream; a false answer leaves every stream's options as
+// they were.
 AVIFILE_HOOK_API void setSaveOptionsHook(SaveOptionsHook hook);
+
+// A zeroed block for a hook to put into lpFormat or lpParms, as the dialog
+// puts a codec's state there; AVISaveOptionsFree frees it. Blocks from
+// anywhere else are never freed by the layer.
+AVIFILE_HOOK_API void* allocateOptionsBlock(size_t bytes);
 
 // Makes every AVIStreamSetFormat on a compressing stream fail with `status`
 // (as a codec that refuses the format would); AVIERR_OK switches it off.
@@ -26,7 +36,9 @@ AVIFILE_HOOK_API void setFormatRefusal(HRESULT status);
 
 // Size at which a file's first RIFF (and each later one) is closed and the
 // recording continues in a new extension RIFF. Applies to files opened from
-// now on. The environment variable AVIFILE_RIFF_LIMIT (bytes) sets it too.
+// now on. The environment variable AVIFILE_RIFF_LIMIT (bytes, decimal) sets
+// it when setRiffLimit has not; setRiffLimit(0) goes back to that variable,
+// or to the container's default (1 GiB) without it.
 AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
 AVIFILE_HOOK_API uint64_t riffLimit();
 

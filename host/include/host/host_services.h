@@ -30,7 +30,11 @@ HOST_API void jmsc_HeapFree(void* block);
 /* Strings (jraster / jlib). */
 HOST_API char* jstr_Duplicate(const char* text);
 
-/* Preferences (jraster / jlib). The lookups set *error to null. */
+/* Preferences (jraster / jlib). A missing preference, and a number
+ * preference whose text is not a number, yield the default. The lookups set
+ * *error to null (error may be null). The text that jpmg_GetStringPreference
+ * returns belongs to the store: it stays valid until that preference is set
+ * or removed, or the store is loaded again or cleared. */
 HOST_API double jpmg_GetNumberPreference(const char* category, const char* key,
                                          double defaultValue, ErrorReport** error);
 HOST_API const char* jpmg_GetStringPreference(const char* category, const char* key,

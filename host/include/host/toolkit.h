@@ -34,10 +34,12 @@ HOST_API void jmsc_HeapFailAfter(int64_t successes);
  * read (the store is then left empty). */
 HOST_API int jpmg_LoadPreferences(const char* path);
 
-/* Loads the file named by JHOST_PREFERENCES, or else the default location
- * ($XDG_CONFIG_HOME or ~/.config, then jhost/preferences.ini). A missing file
- * leaves the store empty and is not an error. Returns 1 unless a named file
- * could not be read. */
+/* Loads the file named by JHOST_PREFERENCES, or else the default location:
+ * $XDG_CONFIG_HOME/jhost/preferences.ini, on Windows then
+ * %APPDATA%\jhost\preferences.ini, else $HOME/.config/jhost/preferences.ini.
+ * A missing default file leaves the store empty and is not an error. Returns 1
+ * unless the file named by JHOST_PREFERENCES could not be read. The store
+ * loads this way by itself at its first use unless a host loaded it before. */
 HOST_API int jpmg_LoadDefaultPreferences(void);
 
 /* Stores a value (as its text) under category and key, replacing any other. */

@@ -22,11 +22,18 @@ struct ContainerSettings {
     uint64_t refreshEveryBytes = uint64_t{64} << 20;
     // ...or after this many seconds of media time.
     double refreshEverySeconds = 1.0;
+    // Entries reserved in each stream's super index: the most RIFFs a file
+    // can have. The last one grows up to the 4 GiB that its size field
+    // allows; after that, samples are refused with AVIERR_FILEWRITE.
+    uint32_t superIndexEntries = 1024;
 };
 
 class AviWriter {
 public:
     AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);
+    // Without finish(), the file stays as a crash would leave it (readable
+    // by scanning, no indexes), except that the counts in its headers are
+    // brought up to date in place. Completing it is left to finish().
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;

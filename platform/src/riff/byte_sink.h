@@ -32,6 +32,11 @@ public:
 };
 
 // A file created (or truncated) at `path`; null when it cannot be created.
+// Appends are handed to the system before append returns (no buffering of
+// the sink's own), and a failed append truncates the file back to its end
+// before the call. Creating one sets SIGXFSZ to ignored when it is at its
+// default action, so that passing the file-size limit fails the append
+// (EFBIG) instead of ending the process.
 std::unique_ptr<ByteSink> createFileSink(const char* path);
 
 // Bytes in memory, for tests. With a capacity, appends past it fail as a

@@ -1,0 +1,238 @@
+// Frames per second of each compressor on offer at 640x480 and 1920x1080:
+// our Encoder and AviWriter, then the ffmpeg command line encoding the same
+// frames (raw bgr24 from a file) with the same encoder, pixel format and
+// options into an AVI, in the same run.
+//
+//   bench_codecs [--quick] [--commands] [--keep] [--only CODE] [--dir FOLDER]
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "codecs/codec_options.h"
+#include "codecs/codec_table.h"
+#include "codecs/encoder.h"
+#include "container/avi_writer.h"
+#include "riff/byte_sink.h"
+#include "test_picture.h"
+
+using namespace avifile::codecs;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Size {
+    int width;
+    int height;
+};
+
+// Frames per run: enough for a second or more of work per codec, fewer for
+// the slow ones so that the whole run stays within minutes.
+int framesFor(CodecKind kind, const Size& size, bool quick) {
+    const bool large = size.width > 1000;
+    int frames = large ? 60 : 240;
+    if (kind == CodecKind::Cinepak) {
+        frames = large ? 3 : 12;
+    } else if (kind == CodecKind::Video1) {
+        frames = large ? 20 : 120;
+    } else if (kind == CodecKind::Png || kind == CodecKind::Zmbv) {
+        frames = large ? 30 : 120;
+    }
+    return quick ? std::max(2, frames / 4) : frames;
+}
+
+std::string fourccText(uint32_t fourcc) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        text += static_cast<char>((fourcc >> shift) & 0xFF);
+    }
+    return text;
+}
+
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The frames of one size: bottom-up DIBs as the plug-in hands them over,
+// and the same pixels top row first for ffmpeg's raw input.
+struct FrameSet {
+    static constexpr int kDistinct = 12;
+    TestPicture dib;
+    std::vector<std::vector<uint8_t>> frames;
+
+    explicit FrameSet(const Size& size) : dib{size.width, size.height, 24, false} {
+        for (int i = 0; i < kDistinct; ++i) {
+            frames.push_back(dib.frame(i));
+        }
+    }
+
+    // Writes `count` frames (cycling through the distinct ones) as raw
+    // top-down bgr24.
+    bool writeRaw(const std::string& path, int count) const {
+        const TestPicture topDown{dib.width, dib.height, 24, true};
+        std::vector<std::vector<uint8_t>> raw;
+        for (int i = 0; i < kDistinct; ++i) {
+            raw.push_back(topDown.frame(i));
+        }
+        FILE* out = std::fopen(path.c_str(), "wb");
+        if (out == nullptr) {
+            return false;
+        }
+        bool ok = true;
+        for (int i = 0; i < count && ok; ++i) {
+            const auto& frame = raw[static_cast<size_t>(i % kDistinct)];
+            ok = std::fwrite(frame.data(), 1, frame.size(), out) == frame.size();
+        }
+        return std::fclose(out) == 0 && ok;
+    }
+};
+
+// Our path, timed from opening the encoder to the finished file.
+double ourSeconds(const CodecProfile& profile, const FrameSet& set, int count,
+                  const std::string& path) {
+    const auto start = Clock::now();
+    EncoderSettings settings;
+    settings.fourcc = profile.fourcc;
+    std::unique_ptr<Encoder> encoder;
+    std::vector<uint8_t> format;
+    if (createEncoder(settings, encoder) != AVIERR_OK ||
+        encoder->open(set.dib.header(), format) != AVIERR_OK) {
+        return -1.0;
+    }
+    auto sink = avifile::createFileSink(path.c_str());
+    if (!sink) {
+        return -1.0;
+    }
+    avifile::AviWriter writer(std::move(sink), avifile::ContainerSettings{});
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = profile.fourcc;
+    info.dwScale = settings.scale;
+    info.dwRate = settings.rate;
+    info.rcFrame = RECT{0, 0, set.dib.width, set.dib.height};
+    const int stream = writer.addStream(info);
+    if (writer.setFormat(stream, format.data(), format.size()) != AVIERR_OK) {
+        return -1.0;
+    }
+    for (int i = 0; i < count; ++i) {
+        const auto& frame = set.frames[static_cast<size_t>(i % FrameSet::kDistinct)];
+        EncodedSample sample;
+        if (encoder->encode(frame.data(), frame.size(), sample) != AVIERR_OK ||
+            writer.writeSample(stream, sample.data, sample.size, sample.keyFrame) != AVIERR_OK) {
+            return -1.0;
+        }
+    }
+    if (writer.finish() != AVIERR_OK) {
+        return -1.0;
+    }
+    return seconds(start);
+}
+
+// The ffmpeg command that encodes the raw file as our encoder does.
+std::string ffmpegCommand(const CodecProfile& profile, const Size& size, const std::string& raw,
+                          const std::string& out) {
+    EncoderSettings settings;
+    settings.fourcc = profile.fourcc;
+    std::string command = std::string(FFMPEG_EXECUTABLE) +
+                          " -nostdin -hide_banner -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " +
+                          std::to_string(size.width) + "x" + std::to_string(size.height) + " -r " +
+                          std::to_string(settings.rate) + " -i '" + raw + "' -c:v " +
+                          profile.encoderName + " -pix_fmt " +
+                          av_get_pix_fmt_name(encoderPixelFormat(profile.kind, 24));
+    for (const CodecOption& option : encoderOptions(profile, settings)) {
+        command += " -" + option.name + " " + option.value;
+    }
+    command += " -vtag " + fourccText(profile.fourcc) + " '" + out + "'";
+    return command;
+}
+
+double ffmpegSeconds(const std::string& command) {
+    const auto start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double taken = seconds(start);
+    return status == 0 ? taken : -1.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    bool showCommands = false;
+    bool keep = false;
+    std::string only;
+    std::string dir = "/tmp";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") {
+            quick = true;
+        } else if (arg == "--keep") {
+            keep = true;  // leaves the raw input and both movies of the last run
+        } else if (arg == "--commands") {
+            showCommands = true;
+        } else if (arg == "--only" && i + 1 < argc) {
+            only = argv[++i];
+        } else if (arg == "--dir" && i + 1 < argc) {
+            dir = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: %s [--quick] [--commands] [--keep] [--only CODE] [--dir FOLDER]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    const std::string raw = dir + "/bench_codecs_input.bgr";
+    const std::string ours = dir + "/bench_codecs_ours.avi";
+    const std::string theirs = dir + "/bench_codecs_ffmpeg.avi";
+
+    std::printf("%-8s %-10s %7s %12s %12s %8s\n", "codec", "size", "frames", "ours fps",
+                "ffmpeg fps", "ratio");
+    int failures = 0;
+    for (const Size size : {Size{640, 480}, Size{1920, 1080}}) {
+        const FrameSet set(size);
+        int rawFrames = 0;
+        for (const CodecProfile& profile : codecTable()) {
+            if (profile.encoderName == nullptr || !isInstalled(profile) ||
+                (!only.empty() && only != profile.shortName && only != fourccText(profile.fourcc))) {
+                continue;
+            }
+            const int count = framesFor(profile.kind, size, quick);
+            if (count != rawFrames) {
+                if (!set.writeRaw(raw, count)) {
+                    std::fprintf(stderr, "cannot write %s\n", raw.c_str());
+                    return 1;
+                }
+                rawFrames = count;
+            }
+            const double our = ourSeconds(profile, set, count, ours);
+            const std::string command = ffmpegCommand(profile, size, raw, theirs);
+            if (showCommands) {
+                std::printf("  %s\n", command.c_str());
+            }
+            const double their = ffmpegSeconds(command);
+            const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
+            if (our <= 0.0 || their <= 0.0) {
+                std::printf("%-8s %-10s %7d %12s %12s %8s\n", fourccText(profile.fourcc).c_str(),
+                            sizeText.c_str(), count, our <= 0.0 ? "failed" : "-",
+                            their <= 0.0 ? "failed" : "-", "-");
+                ++failures;
+                continue;
+            }
+            std::printf("%-8s %-10s %7d %12.2f %12.2f %7.2fx\n", fourccText(profile.fourcc).c_str(),
+                        sizeText.c_str(), count, count / our, count / their, their / our);
+            std::fflush(stdout);
+        }
+    }
+    if (!keep) {
+        std::remove(raw.c_str());
+        std::remove(ours.c_str());
+        std::remove(theirs.c_str());
+    }
+    return failures == 0 ? 0 : 1;
+}

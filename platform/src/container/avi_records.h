@@ -1,0 +1,133 @@
+// The fixed-layout records of an AVI file (the main header, the stream
+// header, the large-file extension's header and indexes, the first RIFF's
+// index) and their serialisation, field by field, in file order.
+#ifndef AVIFILE_CONTAINER_AVI_RECORDS_H
+#define AVIFILE_CONTAINER_AVI_RECORDS_H
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "riff/fourcc.h"
+
+namespace avifile {
+
+// Chunk and list codes.
+constexpr uint32_t kRiffId = fourcc("RIFF");
+constexpr uint32_t kListId = fourcc("LIST");
+constexpr uint32_t kAviType = fourcc("AVI ");
+constexpr uint32_t kAviExtensionType = fourcc("AVIX");
+constexpr uint32_t kHeaderListType = fourcc("hdrl");
+constexpr uint32_t kMainHeaderId = fourcc("avih");
+constexpr uint32_t kStreamListType = fourcc("strl");
+constexpr uint32_t kStreamHeaderId = fourcc("strh");
+constexpr uint32_t kStreamFormatId = fourcc("strf");
+constexpr uint32_t kStreamNameId = fourcc("strn");
+constexpr uint32_t kSuperIndexId = fourcc("indx");
+constexpr uint32_t kExtensionListType = fourcc("odml");
+constexpr uint32_t kExtensionHeaderId = fourcc("dmlh");
+constexpr uint32_t kMoviListType = fourcc("movi");
+constexpr uint32_t kFirstIndexId = fourcc("idx1");
+
+// Main header flags.
+constexpr uint32_t kAvifHasIndex = 0x00000010;
+constexpr uint32_t kAvifIsInterleaved = 0x00000100;
+
+// idx1 entry flags.
+constexpr uint32_t kIndexKeyFrame = 0x00000010;
+
+// Index kinds of the large-file extension.
+constexpr uint8_t kIndexOfIndexes = 0x00;
+constexpr uint8_t kIndexOfChunks = 0x01;
+// In a standard index entry, this bit of the size marks a sample that is
+// not a key frame.
+constexpr uint32_t kStandardIndexDeltaFrame = 0x80000000u;
+
+// 'avih': 56 bytes.
+struct MainHeader {
+    uint32_t microSecPerFrame = 0;
+    uint32_t maxBytesPerSec = 0;
+    uint32_t paddingGranularity = 0;
+    uint32_t flags = 0;
+    uint32_t totalFrames = 0;
+    uint32_t initialFrames = 0;
+    uint32_t streams = 0;
+    uint32_t suggestedBufferSize = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+constexpr uint32_t kMainHeaderBytes = 56;
+
+// 'strh': 56 bytes; the frame rectangle is four 16-bit values in the file.
+struct StreamHeader {
+    uint32_t type = 0;
+    uint32_t handler = 0;
+    uint32_t flags = 0;
+    uint16_t priority = 0;
+    uint16_t language = 0;
+    uint32_t initialFrames = 0;
+    uint32_t scale = 0;
+    uint32_t rate = 0;
+    uint32_t start = 0;
+    uint32_t length = 0;
+    uint32_t suggestedBufferSize = 0;
+    uint32_t quality = 0;
+    uint32_t sampleSize = 0;
+    int16_t frameLeft = 0;
+    int16_t frameTop = 0;
+    int16_t frameRight = 0;
+    int16_t frameBottom = 0;
+};
+constexpr uint32_t kStreamHeaderBytes = 56;
+
+// 'dmlh': the total frame count and reserved room, 248 bytes.
+constexpr uint32_t kExtensionHeaderBytes = 248;
+
+// One entry of a stream's super index ('indx'): where one standard index
+// chunk is, how large it is (header included) and how many samples of time
+// it covers.
+struct SuperIndexEntry {
+    uint64_t offset = 0;
+    uint32_t size = 0;
+    uint32_t duration = 0;
+};
+constexpr uint32_t kSuperIndexHeaderBytes = 24;
+constexpr uint32_t kSuperIndexEntryBytes = 16;
+
+// One sample in a standard index ('ixNN'): its data's offset from the
+// index's base and its size with the delta-frame bit.
+constexpr uint32_t kStandardIndexHeaderBytes = 24;
+constexpr uint32_t kStandardIndexEntryBytes = 8;
+
+// One entry of 'idx1'.
+struct FirstIndexEntry {
+    uint32_t chunkId = 0;
+    uint32_t flags = 0;
+    uint32_t offset = 0;  // of the chunk header, from the 'movi' code
+    uint32_t size = 0;
+};
+constexpr uint32_t kFirstIndexEntryBytes = 16;
+
+void serialize(const MainHeader& header, std::vector<uint8_t>& out);
+void serialize(const StreamHeader& header, std::vector<uint8_t>& out);
+void serializeExtensionHeader(uint32_t totalFrames, std::vector<uint8_t>& out);
+
+// The data of an 'indx' chunk with room for `capacity` entries; the unused
+// ones are zero.
+void serializeSuperIndex(uint32_t chunkId, std::span<const SuperIndexEntry> entries,
+                         uint32_t capacity, std::vector<uint8_t>& out);
+
+// The data of an 'ixNN' chunk, its header then its entries.
+struct StandardIndexEntry {
+    uint32_t offset = 0;
+    uint32_t sizeAndFlag = 0;
+};
+void serializeStandardIndexHeader(uint32_t chunkId, uint32_t entries, uint64_t baseOffset,
+                                  std::vector<uint8_t>& out);
+void serialize(const StandardIndexEntry& entry, std::vector<uint8_t>& out);
+
+void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out);
+
+}  // namespace avifile
+
+#endif  // AVIFILE_CONTAINER_AVI_RECORDS_H

@@ -1,0 +1,145 @@
+// Cinepak compressed in bands: how frames are split, how the bands' frames
+// are joined, and that readers take the joined frames.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/cpu.h>
+}
+
+#include "codecs/cinepak_bands.h"
+#include "codecs/encoder.h"
+#include "recording.h"
+#include "support/ffmpeg_tools.h"
+#include "support/temp_dir.h"
+
+using namespace avifile::codecs;
+
+namespace {
+
+TEST(CinepakBands, OnePerCoreAtMostThreeAndEachAtLeast32Rows) {
+    EXPECT_EQ(cinepakBands(480, 1), 1);
+    EXPECT_EQ(cinepakBands(480, 2), 2);
+    EXPECT_EQ(cinepakBands(1080, 16), 3);
+    EXPECT_EQ(cinepakBands(48, 4), 1);
+    EXPECT_EQ(cinepakBands(64, 4), 2);
+    EXPECT_EQ(cinepakBands(4, 4), 1);
+}
+
+TEST(CinepakBands, SplitCoversEveryRowInBlocksOfFour) {
+    for (int height : {4, 32, 64, 100, 480, 1080, 1081}) {
+        for (int bands : {1, 2, 3}) {
+            const std::vector<Band> split = splitIntoBands(height, bands);
+            ASSERT_FALSE(split.empty());
+            int next = 0;
+            for (size_t i = 0; i < split.size(); ++i) {
+                EXPECT_EQ(split[i].top, next);
+                EXPECT_GT(split[i].rows, 0);
+                if (i + 1 < split.size()) {
+                    EXPECT_EQ(split[i].rows % 4, 0) << height << " in " << bands;
+                }
+                next += split[i].rows;
+            }
+            EXPECT_EQ(next, height);
+        }
+    }
+    EXPECT_EQ(splitIntoBands(1080, 2).size(), 2u);
+    EXPECT_EQ(splitIntoBands(1080, 2)[1].rows, 540);
+}
+
+// A band's frame: the header with its strip count, then `payload` bytes.
+std::vector<uint8_t> bandFrame(unsigned strips, const std::vector<uint8_t>& payload) {
+    const size_t size = 10 + payload.size();
+    std::vector<uint8_t> frame(size, 0);
+    frame[3] = static_cast<uint8_t>(size);
+    frame[5] = 64;
+    frame[7] = 32;
+    frame[9] = static_cast<uint8_t>(strips);
+    std::copy(payload.begin(), payload.end(), frame.begin() + 10);
+    return frame;
+}
+
+TEST(CinepakBands, JoinedFrameHasOneHeaderAndEveryStrip) {
+    const auto top = bandFrame(1, {1, 2, 3});
+    const auto bottom = bandFrame(2, {4, 5});
+    const std::span<const uint8_t> parts[] = {top, bottom};
+    std::vector<uint8_t> joined;
+    ASSERT_TRUE(joinCinepakFrames(parts, false, 64, 300, joined));
+    const std::vector<uint8_t> expected = {0x01, 0, 0, 15, 0, 64, 0x01, 0x2C, 0, 3, 1, 2, 3, 4, 5};
+    EXPECT_EQ(joined, expected);
+    ASSERT_TRUE(joinCinepakFrames(parts, true, 64, 300, joined));
+    EXPECT_EQ(joined[0], 0x00);
+}
+
+TEST(CinepakBands, MalformedBandsAreRefused) {
+    const auto good = bandFrame(1, {1});
+    const std::vector<uint8_t> shortFrame = {0, 0, 0, 4};
+    const std::span<const uint8_t> parts[] = {good, shortFrame};
+    std::vector<uint8_t> joined;
+    EXPECT_FALSE(joinCinepakFrames(parts, true, 64, 64, joined));
+    const std::span<const uint8_t> one[] = {good};
+    EXPECT_FALSE(joinCinepakFrames(one, true, 70000, 64, joined));
+}
+
+class CinepakRecording : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (findCompressor("cinepak") == nullptr) {
+            GTEST_SKIP() << "Cinepak is not installed";
+        }
+    }
+    TempDir dir_;
+};
+
+TEST_F(CinepakRecording, EveryFrameCarriesAStripPerBand) {
+    const TestPicture picture{160, 128};
+    EncoderSettings settings;
+    settings.fourcc = findCompressor("cinepak")->fourcc;
+    std::unique_ptr<Encoder> encoder;
+    ASSERT_EQ(createEncoder(settings, encoder), AVIERR_OK);
+    std::vector<uint8_t> format;
+    ASSERT_EQ(encoder->open(picture.header(), format), AVIERR_OK);
+    const int bands = cinepakBands(128, av_cpu_count());
+    const unsigned strips = bands == 1 ? 3u : static_cast<unsigned>(bands);
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<uint8_t> frame = picture.frame(i);
+        EncodedSample sample;
+        ASSERT_EQ(encoder->encode(frame.data(), frame.size(), sample), AVIERR_OK);
+        const auto* bytes = static_cast<const uint8_t*>(sample.data);
+        ASSERT_GE(sample.size, 10u);
+        // The frame header's flag says what the index will say.
+        EXPECT_EQ(bytes[0], sample.keyFrame ? 0x00 : 0x01);
+        EXPECT_EQ(sample.keyFrame, i == 0 || bytes[0] == 0x00);
+        EXPECT_EQ(static_cast<size_t>(bytes[1] << 16 | bytes[2] << 8 | bytes[3]), sample.size);
+        EXPECT_EQ(bytes[4] << 8 | bytes[5], 160);
+        EXPECT_EQ(bytes[6] << 8 | bytes[7], 128);
+        EXPECT_EQ(static_cast<unsigned>(bytes[8] << 8 | bytes[9]), strips);
+    }
+}
+
+TEST_F(CinepakRecording, ReadersDecodeBandedFramesWell) {
+    const TestPicture picture{160, 128};
+    EncoderSettings settings;
+    settings.fourcc = findCompressor("cinepak")->fourcc;
+    settings.keyFrameEvery = 3;
+    const std::string path = dir_.file("bands.avi");
+    const int frames = 7;
+    const Recording recording = record(settings, picture, frames, path);
+    ASSERT_TRUE(recording.written);
+    // Every third frame is a key frame (the codec may make others too).
+    ASSERT_EQ(recording.keyFrames.size(), static_cast<size_t>(frames));
+    for (int i = 0; i < frames; i += 3) {
+        EXPECT_TRUE(recording.keyFrames[i]) << "frame " << i;
+    }
+    EXPECT_EQ(probeKeyFrames(path), recording.keyFrames);
+    DecodedVideo video;
+    ASSERT_TRUE(decodeVideo(path, video));
+    ASSERT_EQ(video.frames.size(), static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        // Measured 36.5 dB or more on this picture, in two bands.
+        EXPECT_GE(psnr(video.frames[i], picture.rgbFrame(i)), 33.0) << "frame " << i;
+    }
+}
+
+}  // namespace
