@@ -37,7 +37,7 @@ extern "C" AVIFILE_EXPORT HRESULT AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, 
         return AVIERR_UNSUPPORTED;
     }
     return guardedCall([&] {
-        std::unique_ptr<ByteSink> sink = createFileSink(szFile);
+        std::unique_ptr<ByteSink> sink = createAviFileSink(szFile);
         if (!sink) {
             return AVIERR_FILEOPEN;
         }

@@ -20,8 +20,7 @@ void writeBig16(uint8_t* at, unsigned value) {
 }  // namespace
 
 int cinepakBands(int height, int cores) {
-    const int byHeight = height / 32;
-    return std::clamp(std::min(cores, byHeight), 1, 3);
+    return cores > 1 && height >= 96 ? 3 : 1;
 }
 
 std::vector<Band> splitIntoBands(int height, int bands) {

@@ -18,9 +18,11 @@
 
 namespace avifile::codecs {
 
-// How many bands a frame of this height is compressed in: one per core, at
-// most three (old decoders take at most three strips), each at least 32
-// rows high.
+// How many bands a frame of this height is compressed in: with more than
+// one core, three bands of one strip each, so that the frame has the three
+// strips a single encoder would give it (and that old decoders take at
+// most): the same work, shared between the cores. One band (of three
+// strips) on one core or for frames under 96 rows.
 int cinepakBands(int height, int cores);
 
 // The first row of each band, and its height; every band but the last a

@@ -123,10 +123,9 @@ std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
         case CodecKind::Video1:
             // This encoder takes its key-frame interval from keyint_min, and
             // makes a key frame when more than that many delta frames came
-            // since the last: N frames from key to key is N - 1.
-            if (settings.keyFrameEvery != 0) {
-                add(options, "keyint_min", std::to_string(settings.keyFrameEvery - 1));
-            }
+            // since the last: N frames from key to key is N - 1. (It also
+            // makes one of any frame in which no block stayed as it was.)
+            add(options, "keyint_min", std::to_string(video1KeyInterval(settings) - 1));
             break;
         case CodecKind::Cinepak: {
             // The encoder's defaults try every strip count from 1 to 3 and up
@@ -210,6 +209,11 @@ std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
 
 uint32_t cinepakKeyInterval(const EncoderSettings& settings) {
     return settings.keyFrameEvery != 0 ? settings.keyFrameEvery : 12;
+}
+
+uint32_t video1KeyInterval(const EncoderSettings& settings) {
+    // keyint_min's default of 25 gives 26 frames from key to key.
+    return settings.keyFrameEvery != 0 ? settings.keyFrameEvery : 26;
 }
 
 int frameQuality(const CodecProfile& profile, const EncoderSettings& settings) {

@@ -31,6 +31,9 @@ std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
 // Cinepak's key-frame interval: the one asked for, or 12 frames.
 uint32_t cinepakKeyInterval(const EncoderSettings& settings);
 
+// Video 1's key-frame interval: the one asked for, or its default of 26.
+uint32_t video1KeyInterval(const EncoderSettings& settings);
+
 // The quality every frame carries (AVFrame::quality, in lambda units), for
 // codecs that read it per frame; 0 when the codec does not.
 int frameQuality(const CodecProfile& profile, const EncoderSettings& settings);

@@ -1,5 +1,4 @@
 #include "codecs/frame_source.h"
-#include <cstdlib>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -66,7 +65,7 @@ bool FrameSource::prepare(const DibLayout& layout, AVPixelFormat target) {
         av_opt_set_int(scaler_, "dsth", layout.height, 0) >= 0 &&
         av_opt_set_pixel_fmt(scaler_, "dst_format", target, 0) >= 0 &&
         av_opt_set_int(scaler_, "sws_flags", flags, 0) >= 0 &&
-        av_opt_set_int(scaler_, "threads", getenv("SWST") ? atoi(getenv("SWST")) : 0, 0) >= 0 &&
+        av_opt_set_int(scaler_, "threads", 0, 0) >= 0 &&
         sws_init_context(scaler_, nullptr, nullptr) >= 0;
     if (!configured) {
         return false;

@@ -1,7 +1,9 @@
 // The encoder behind every compressor other than Full Frames: libavcodec
 // encoders opened for the stream's frame size, producing one sample for
 // each frame they are given. Most codecs run as one encoder on the whole
-// frame; Cinepak runs one per horizontal band (see cinepak_bands.h).
+// frame; Cinepak and Video 1, whose encoders have no threads of their own,
+// run one per horizontal band at once (see cinepak_bands.h, video1_bands.h).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -16,6 +18,7 @@ extern "C" {
 }
 
 #include "codecs/cinepak_bands.h"
+#include "codecs/video1_bands.h"
 #include "codecs/codec_options.h"
 #include "codecs/codec_table.h"
 #include "codecs/compressed_format.h"
@@ -86,6 +89,13 @@ public:
     HRESULT encode(const void* frame, size_t bytes, EncodedSample& out) override;
 
 private:
+    // The key-frame interval of a banded encoder, which it keeps by
+    // starting a band over (see encode()).
+    int64_t bandKeyInterval() const {
+        return profile_.kind == CodecKind::Cinepak ? cinepakKeyInterval(settings_)
+                                                   : video1KeyInterval(settings_);
+    }
+
     HRESULT start(const DibLayout& layout);
     HRESULT openBand(BandEncoder& band, int width, bool banded);
     HRESULT restartBand(BandEncoder& band);
@@ -128,7 +138,7 @@ HRESULT LibavEncoder::openBand(BandEncoder& band, int width, bool banded) {
     for (const CodecOption& option : encoderOptions(profile_, settings_)) {
         av_dict_set(&options, option.name.c_str(), option.value.c_str(), 0);
     }
-    if (banded) {
+    if (banded && profile_.kind == CodecKind::Cinepak) {
         // One strip per band: the frame has as many strips as bands.
         av_dict_set(&options, "min_strips", "1", 0);
         av_dict_set(&options, "max_strips", "1", 0);
@@ -153,9 +163,12 @@ HRESULT LibavEncoder::restartBand(BandEncoder& band) {
 
 HRESULT LibavEncoder::start(const DibLayout& layout) {
     layout_ = layout;
-    const int count = profile_.kind == CodecKind::Cinepak
-                          ? cinepakBands(layout.height, av_cpu_count())
-                          : 1;
+    int count = 1;
+    if (profile_.kind == CodecKind::Cinepak) {
+        count = cinepakBands(layout.height, av_cpu_count());
+    } else if (profile_.kind == CodecKind::Video1) {
+        count = video1Bands(layout.height, av_cpu_count());
+    }
     for (const Band& band : splitIntoBands(layout.height, count)) {
         bands_.push_back(std::make_unique<BandEncoder>());
         bands_.back()->band = band;
@@ -233,7 +246,7 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
             return AVIERR_COMPRESSOR;
         }
         const bool bandKey = (band->packet->flags & AV_PKT_FLAG_KEY) != 0;
-        if (!bandKey && bands_.size() > 1 && framesEncoded_ % cinepakKeyInterval(settings_) == 0) {
+        if (!bandKey && bands_.size() > 1 && framesEncoded_ % bandKeyInterval() == 0) {
             // Each band's encoder also makes key frames of its own accord,
             // which moves its count to the next one; the bands then no longer
             // agree, and a frame is only a key frame when all its strips
@@ -266,7 +279,14 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
     for (const auto& band : bands_) {
         parts.emplace_back(band->packet->data, static_cast<size_t>(band->packet->size));
     }
-    if (!joinCinepakFrames(parts, keyFrame, layout_.width, layout_.height, joined_)) {
+    bool joined = false;
+    if (profile_.kind == CodecKind::Cinepak) {
+        joined = joinCinepakFrames(parts, keyFrame, layout_.width, layout_.height, joined_);
+    } else {
+        std::reverse(parts.begin(), parts.end());  // Video 1 starts at the bottom
+        joined = joinVideo1Frames(parts, joined_);
+    }
+    if (!joined) {
         return AVIERR_COMPRESSOR;
     }
     out.data = joined_.data();

@@ -227,6 +227,9 @@ HRESULT AviWriter::finish() {
     if (!impl.refreshHeader() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
+    if (!impl.sink->discardStaleBytes() && result == AVIERR_OK) {
+        result = AVIERR_FILEWRITE;
+    }
     impl.finishResult = result;
     return result;
 }

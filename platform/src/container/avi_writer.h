@@ -28,6 +28,12 @@ struct ContainerSettings {
     uint32_t superIndexEntries = 1024;
 };
 
+// The file sink for an AVI file at `path`: an existing file is overwritten
+// in place (much faster than truncating it), with what is left of it beyond
+// the new end covered by a 'JUNK' chunk until the writer finishes and cuts
+// it away. Null when the file cannot be created.
+std::unique_ptr<ByteSink> createAviFileSink(const char* path);
+
 class AviWriter {
 public:
     AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);

@@ -15,6 +15,11 @@ struct ConstBuffer {
     size_t size;
 };
 
+// Fills `marker` with the bytes (at most 8) that tell a reader to skip the
+// `staleBytes` bytes left from an earlier file beyond the end; returns how
+// many bytes it used.
+using EndMarker = size_t (*)(uint64_t staleBytes, uint8_t (&marker)[8]);
+
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
@@ -29,15 +34,24 @@ public:
 
     // The end position: the bytes appended so far.
     virtual uint64_t size() const = 0;
+
+    // Cuts away what is left of an earlier file beyond the end, once the
+    // writer is done with the sink.
+    virtual bool discardStaleBytes() { return true; }
 };
 
-// A file created (or truncated) at `path`; null when it cannot be created.
+// A file created at `path`; null when it cannot be created. Without a
+// marker an existing file is truncated. With one, an existing file is
+// overwritten in place, which spares the system freeing and allocating its
+// pages again: the old bytes beyond the end are marked at once (from byte 0)
+// and after every append, so a reader of an unfinished file never takes them
+// for new data, and discardStaleBytes() cuts them away.
 // Appends are handed to the system before append returns (no buffering of
 // the sink's own), and a failed append truncates the file back to its end
 // before the call. Creating one sets SIGXFSZ to ignored when it is at its
 // default action, so that passing the file-size limit fails the append
 // (EFBIG) instead of ending the process.
-std::unique_ptr<ByteSink> createFileSink(const char* path);
+std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker = nullptr);
 
 // Bytes in memory, for tests. With a capacity, appends past it fail as a
 // full disk would.

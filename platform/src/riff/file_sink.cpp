@@ -3,6 +3,11 @@
 // bytes are in the system's hands (they survive the process being killed)
 // when append returns.
 //
+// An existing file may be overwritten in place instead of truncated (see
+// createFileSink): then every append also writes the end marker right after
+// the new end, not counted in the size, so that the bytes of the earlier file
+// beyond it read as one chunk to skip; the next append overwrites it.
+//
 // A failed append (disk full, file too large, any error) truncates the file
 // back to where it ended before, so that no torn chunk stays behind, and the
 // sink remains usable.
@@ -44,7 +49,8 @@ void ignoreFileSizeSignalIfDefault() {
 
 class FileSink : public ByteSink {
 public:
-    FileSink(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    FileSink(int fd, uint64_t staleEnd, EndMarker marker)
+        : fd_(fd), size_(0), staleEnd_(staleEnd), marker_(marker) {}
     ~FileSink() override { close(fd_); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -52,6 +58,10 @@ public:
     bool append(std::span<const ConstBuffer> parts) override;
     bool writeAt(uint64_t position, const void* data, size_t size) override;
     uint64_t size() const override { return size_; }
+    bool discardStaleBytes() override;
+
+    // Marks the whole of an earlier file as stale, before anything is written.
+    bool markStaleFromStart();
 
 private:
     bool writeAllAt(uint64_t position, std::span<iovec> vectors);
@@ -59,7 +69,29 @@ private:
 
     int fd_;
     uint64_t size_;
+    uint64_t staleEnd_;  // end of the earlier file's bytes; at most size_ when none are left
+    EndMarker marker_;
 };
+
+bool FileSink::markStaleFromStart() {
+    uint8_t marker[8];
+    const size_t used = marker_(staleEnd_, marker);
+    iovec vector{marker, used};
+    return used == 0 || writeAllAt(0, {&vector, 1});
+}
+
+bool FileSink::discardStaleBytes() {
+    if (staleEnd_ <= size_) {
+        return true;
+    }
+    while (ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    staleEnd_ = size_;
+    return true;
+}
 
 bool FileSink::append(std::span<const ConstBuffer> parts) {
     // A chunk comes in a few parts (header, data, pad byte): those stay on
@@ -68,8 +100,8 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     iovec inlineVectors[kInlineParts];
     std::vector<iovec> manyVectors;
     iovec* vectors = inlineVectors;
-    if (parts.size() > kInlineParts) {
-        manyVectors.resize(parts.size());
+    if (parts.size() + 1 > kInlineParts) {
+        manyVectors.resize(parts.size() + 1);
         vectors = manyVectors.data();
     }
     size_t count = 0;
@@ -82,6 +114,13 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     }
     if (count == 0) {
         return true;
+    }
+    uint8_t marker[8];
+    if (marker_ != nullptr && staleEnd_ > size_ + total) {
+        const size_t used = marker_(staleEnd_ - (size_ + total), marker);
+        if (used > 0) {
+            vectors[count++] = iovec{marker, used};
+        }
     }
     if (!writeAllAt(size_, {vectors, count})) {
         rollBack();
@@ -128,6 +167,7 @@ void FileSink::rollBack() {
     const int savedErrno = errno;
     while (ftruncate(fd_, static_cast<off_t>(size_)) != 0 && errno == EINTR) {
     }
+    staleEnd_ = std::min(staleEnd_, size_);
     errno = savedErrno;
 }
 
@@ -148,16 +188,27 @@ bool FileSink::writeAt(uint64_t position, const void* data, size_t size) {
 
 }  // namespace
 
-std::unique_ptr<ByteSink> createFileSink(const char* path) {
+std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker) {
     if (path == nullptr || path[0] == '\0') {
         return nullptr;
     }
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int truncate = marker == nullptr ? O_TRUNC : 0;
+    const int fd = open(path, O_WRONLY | O_CREAT | truncate | O_CLOEXEC, 0666);
     if (fd < 0) {
         return nullptr;
     }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        // Only a regular file can be overwritten in place; anything else
+        // (a device, a pipe) is written as it comes.
+        info.st_size = 0;
+    }
     ignoreFileSizeSignalIfDefault();
-    return std::make_unique<FileSink>(fd, 0);
+    auto sink = std::make_unique<FileSink>(fd, static_cast<uint64_t>(info.st_size), marker);
+    if (info.st_size > 0 && !sink->markStaleFromStart()) {
+        return nullptr;
+    }
+    return sink;
 }
 
 }  // namespace avifile
