@@ -77,9 +77,9 @@ TEST_F(Video1Recording, ReadersDecodeBandedFramesWell) {
     ASSERT_EQ(video.frames.size(), static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i) {
         // The whole picture, bands in place: as good as unbanded frames
-        // (measured 33 dB and more on this picture).
+        // (measured 33.1 dB and more on this picture).
         const double quality = psnr(video.frames[i], picture.rgbFrame(i));
-        EXPECT_GE(quality, 30.0) << "frame " << i;
+        EXPECT_GE(quality, 31.0) << "frame " << i;
         std::printf("[ quality  ] banded MSVC frame %d: %.2f dB\n", i, quality);
     }
 }
