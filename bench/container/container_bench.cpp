@@ -16,12 +16,11 @@
 #include <vector>
 
 #include "container/avi_writer.h"
+#include "full_hd_stream.h"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3;  // rows of 5760: no padding
+using fullhd::kFrameBytes;
 
 std::string benchPath(const char* name) {
     const char* dir = std::getenv("BENCH_DIR");
@@ -42,22 +41,8 @@ void BM_AviWriterFullFrames(benchmark::State& state) {
     const std::vector<uint8_t> frame = testFrame();
     {
         avifile::AviWriter writer(avifile::createFileSink(path.c_str()), {});
-        AVISTREAMINFOA info{};
-        info.fccType = streamtypeVIDEO;
-        info.fccHandler = comptypeDIB;
-        info.dwScale = 1;
-        info.dwRate = 30;
-        info.dwSuggestedBufferSize = kFrameBytes;
-        info.rcFrame = RECT{0, 0, kWidth, kHeight};
-        const int stream = writer.addStream(info);
-        BITMAPINFOHEADER format{};
-        format.biSize = sizeof format;
-        format.biWidth = kWidth;
-        format.biHeight = kHeight;
-        format.biPlanes = 1;
-        format.biBitCount = 24;
-        format.biSizeImage = kFrameBytes;
-        writer.setFormat(stream, &format, sizeof format);
+        int stream = -1;
+        fullhd::addStream(writer, 30, "", stream);
         for (auto _ : state) {
             if (writer.writeSample(stream, frame.data(), frame.size(), true) != AVIERR_OK) {
                 state.SkipWithError("writeSample failed");

@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "container/avi_writer.h"
+#include "full_hd_stream.h"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr size_t kRowBytes = size_t{kWidth} * 3;
-constexpr size_t kFrameBytes = kRowBytes * kHeight;
+using fullhd::kFrameBytes;
+using fullhd::kHeight;
+using fullhd::kRowBytes;
+using fullhd::kWidth;
 
 // Bottom-up BGR rows; each row's bytes depend on the frame and the row.
 void fillFrame(uint32_t number, std::vector<uint8_t>& frame) {
@@ -65,23 +66,8 @@ int countRiffs(const char* path) {
 
 int writeRecording(const char* path, uint32_t frames) {
     avifile::AviWriter writer(avifile::createFileSink(path), {});
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = comptypeDIB;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    info.dwSuggestedBufferSize = kFrameBytes;
-    info.rcFrame = RECT{0, 0, kWidth, kHeight};
-    std::strcpy(info.szName, "soak");
-    const int stream = writer.addStream(info);
-    BITMAPINFOHEADER format{};
-    format.biSize = sizeof format;
-    format.biWidth = kWidth;
-    format.biHeight = kHeight;
-    format.biPlanes = 1;
-    format.biBitCount = 24;
-    format.biSizeImage = kFrameBytes;
-    if (writer.setFormat(stream, &format, sizeof format) != AVIERR_OK) {
+    int stream = -1;
+    if (fullhd::addStream(writer, 25, "soak", stream) != AVIERR_OK) {
         std::fprintf(stderr, "format refused\n");
         return 1;
     }

@@ -209,6 +209,18 @@ int recordUntilTheLimit(const std::string& path, rlim_t limit) {
     return written;
 }
 
+// ffmpeg decodes at least `frames` frames from `path`, the first `frames`
+// of them the 64x48 test frames 0, 1, 2 ...
+void expectTestFramesDecode(const std::string& path, int frames) {
+    DecodedVideo video;
+    ASSERT_TRUE(decodeVideo(path, video));
+    ASSERT_GE(video.frames.size(), static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        EXPECT_EQ(video.frames[static_cast<size_t>(i)], apitest::rgbRowsOf(dibFrame(64, 48, i), 64, 48))
+            << "frame " << i;
+    }
+}
+
 TEST_F(ApiTest, AWriteFailureIsReportedAndTheStreamGoesOn) {
     const std::string path = dir_.file("limited.avi");
     const pid_t child = fork();
@@ -235,13 +247,7 @@ TEST_F(ApiTest, AWriteFailureIsReportedAndTheStreamGoesOn) {
     EXPECT_EQ(stream.samples[static_cast<size_t>(written)].size, 0u) << "the failed position";
     EXPECT_EQ(riffcheck::sampleData(bytes, stream.samples.back()), dibFrame(64, 48, written + 1));
 
-    DecodedVideo video;
-    ASSERT_TRUE(decodeVideo(path, video));
-    ASSERT_GE(video.frames.size(), static_cast<size_t>(written));
-    for (int i = 0; i < written; ++i) {
-        EXPECT_EQ(video.frames[static_cast<size_t>(i)], apitest::rgbRowsOf(dibFrame(64, 48, i), 64, 48))
-            << "frame " << i;
-    }
+    expectTestFramesDecode(path, written);
 }
 
 TEST_F(ApiTest, ACompletedFileUnderTheLimitKeepsWhatWasReported) {
@@ -277,13 +283,7 @@ TEST_F(ApiTest, ACompletedFileUnderTheLimitKeepsWhatWasReported) {
     const int written = WEXITSTATUS(status);
     ASSERT_GT(written, 0);
     ASSERT_LT(written, 20);
-    DecodedVideo video;
-    ASSERT_TRUE(decodeVideo(path, video));
-    ASSERT_GE(video.frames.size(), static_cast<size_t>(written));
-    for (int i = 0; i < written; ++i) {
-        EXPECT_EQ(video.frames[static_cast<size_t>(i)], apitest::rgbRowsOf(dibFrame(64, 48, i), 64, 48))
-            << "frame " << i;
-    }
+    expectTestFramesDecode(path, written);
 }
 
 }  // namespace

@@ -8,11 +8,9 @@ extern "C" {
 #include <libavutil/cpu.h>
 }
 
+#include "banded_recording.h"
 #include "codecs/cinepak_bands.h"
 #include "codecs/encoder.h"
-#include "recording.h"
-#include "support/ffmpeg_tools.h"
-#include "support/temp_dir.h"
 
 using namespace avifile::codecs;
 
@@ -82,20 +80,15 @@ TEST(CinepakBands, MalformedBandsAreRefused) {
     EXPECT_FALSE(joinCinepakFrames(one, true, 70000, 64, joined));
 }
 
-class CinepakRecording : public ::testing::Test {
+class CinepakRecording : public BandedRecording {
 protected:
-    void SetUp() override {
-        if (findCompressor("cinepak") == nullptr) {
-            GTEST_SKIP() << "Cinepak is not installed";
-        }
-    }
-    TempDir dir_;
+    CinepakRecording() : BandedRecording("cinepak", "Cinepak") {}
 };
 
 TEST_F(CinepakRecording, EveryFrameCarriesAStripPerBand) {
     const TestPicture picture{160, 128};
     EncoderSettings settings;
-    settings.fourcc = findCompressor("cinepak")->fourcc;
+    settings.fourcc = fourcc();
     std::unique_ptr<Encoder> encoder;
     ASSERT_EQ(createEncoder(settings, encoder), AVIERR_OK);
     std::vector<uint8_t> format;
@@ -122,21 +115,12 @@ TEST_F(CinepakRecording, EveryFrameCarriesAStripPerBand) {
 TEST_F(CinepakRecording, ReadersDecodeBandedFramesWell) {
     const TestPicture picture{160, 128};
     EncoderSettings settings;
-    settings.fourcc = findCompressor("cinepak")->fourcc;
-    settings.keyFrameEvery = 3;
+    settings.fourcc = fourcc();
     const std::string path = dir_.file("bands.avi");
     const int frames = 7;
-    const Recording recording = record(settings, picture, frames, path);
-    ASSERT_TRUE(recording.written);
-    // Every third frame is a key frame (the codec may make others too).
-    ASSERT_EQ(recording.keyFrames.size(), static_cast<size_t>(frames));
-    for (int i = 0; i < frames; i += 3) {
-        EXPECT_TRUE(recording.keyFrames[i]) << "frame " << i;
-    }
-    EXPECT_EQ(probeKeyFrames(path), recording.keyFrames);
+    Recording recording;
     DecodedVideo video;
-    ASSERT_TRUE(decodeVideo(path, video));
-    ASSERT_EQ(video.frames.size(), static_cast<size_t>(frames));
+    ASSERT_NO_FATAL_FAILURE(recordEveryThirdAKeyFrame(settings, picture, frames, path, recording, video));
     for (int i = 0; i < frames; ++i) {
         // Measured 36.5 dB or more on this picture, in two bands.
         EXPECT_GE(psnr(video.frames[i], picture.rgbFrame(i)), 33.0) << "frame " << i;
@@ -149,7 +133,7 @@ namespace {
 
 TEST_F(CinepakRecording, TallFramesStillNeedRowsInBlocksOfFour) {
     EncoderSettings settings;
-    settings.fourcc = findCompressor("cinepak")->fourcc;
+    settings.fourcc = fourcc();
     for (const auto& [height, expected] : {std::pair{130, AVIERR_BADFORMAT}, std::pair{132, AVIERR_OK},
                                            std::pair{481, AVIERR_BADFORMAT}}) {
         std::unique_ptr<Encoder> encoder;

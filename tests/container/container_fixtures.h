@@ -8,18 +8,15 @@
 
 #include "avifile.h"
 #include "container/avi_writer.h"
+#include "support/dib_frames.h"
 
 namespace fixtures {
 
-// A video stream header as the plug-in fills it: scale 1, the given rate,
-// the frame rectangle of the picture, the name.
-AVISTREAMINFOA videoInfo(int width, int height, uint32_t rate = 15, const char* name = "");
+// The video stream header as the plug-in fills it.
+using dibtest::videoInfo;
 
-// A 24-bit uncompressed bottom-up DIB header.
-BITMAPINFOHEADER dibFormat(int width, int height, uint16_t bits = 24);
-
-// Bytes of one row of a 24-bit DIB, padded to four.
-size_t rowStride(int width);
+// An uncompressed bottom-up DIB header, 24 bits unless told otherwise.
+using dibtest::dibHeader;
 
 // A 24-bit DIB frame whose every byte depends on the frame number and its
 // place, so that frames and rows cannot be mixed up unnoticed.

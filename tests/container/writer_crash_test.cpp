@@ -67,6 +67,38 @@ std::vector<int> collectReports(pid_t child, int reports, size_t enough, bool ki
     return reported;
 }
 
+// How a test runs its recording child: how many frames it writes, after how
+// many reports it is killed (0: never; it then finishes the file) and the
+// file-size limit it runs under (0: none).
+struct ChildPlan {
+    int frames = 0;
+    size_t killAfter = 0;
+    rlim_t fileSizeLimit = 0;
+};
+
+// Forks a child that records into `path` as `plan` says and collects the
+// frame numbers it reported written into `reported`.
+void runRecordingChild(const std::string& path, const ContainerSettings& settings,
+                       const ChildPlan& plan, std::vector<int>& reported) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeEnds[0]);
+        if (plan.fileSizeLimit != 0) {
+            const rlimit fileSize{plan.fileSizeLimit, plan.fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) {
+                _exit(30);
+            }
+        }
+        recordInChild(path, settings, plan.frames, pipeEnds[1], plan.killAfter == 0);
+    }
+    close(pipeEnds[1]);
+    reported = collectReports(child, pipeEnds[0], plan.killAfter, plan.killAfter != 0);
+    close(pipeEnds[0]);
+}
+
 // The first `reported.size()` decoded frames are the reported ones; at most
 // one more (the frame being written when the process stopped) may follow.
 void expectReportedFramesDecode(const std::string& path, const std::vector<int>& reported) {
@@ -89,17 +121,8 @@ TEST(WriterCrash, KilledRecordingKeepsEveryReportedSample) {
     for (const size_t killAfter : {size_t{20}, size_t{150}, size_t{700}}) {
         TempDir dir;
         const std::string path = dir.file("killed.avi");
-        int pipeEnds[2];
-        ASSERT_EQ(pipe(pipeEnds), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(pipeEnds[0]);
-            recordInChild(path, settings, 1500, pipeEnds[1], false);
-        }
-        close(pipeEnds[1]);
-        const std::vector<int> reported = collectReports(child, pipeEnds[0], killAfter, true);
-        close(pipeEnds[0]);
+        std::vector<int> reported;
+        ASSERT_NO_FATAL_FAILURE(runRecordingChild(path, settings, {1500, killAfter, 0}, reported));
         ASSERT_GE(reported.size(), killAfter);
         for (size_t i = 0; i < reported.size(); ++i) {
             ASSERT_EQ(reported[i], static_cast<int>(i));  // no write failed
@@ -130,21 +153,8 @@ TEST(WriterFileSizeLimit, FramesReportedWrittenAreReadable) {
     for (const rlim_t limit : {rlim_t{60000}, rlim_t{333333}}) {
         TempDir dir;
         const std::string path = dir.file("limited.avi");
-        int pipeEnds[2];
-        ASSERT_EQ(pipe(pipeEnds), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(pipeEnds[0]);
-            const rlimit fileSize{limit, limit};
-            if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) {
-                _exit(30);
-            }
-            recordInChild(path, settings, 400, pipeEnds[1], true);
-        }
-        close(pipeEnds[1]);
-        const std::vector<int> reported = collectReports(child, pipeEnds[0], 0, false);
-        close(pipeEnds[0]);
+        std::vector<int> reported;
+        ASSERT_NO_FATAL_FAILURE(runRecordingChild(path, settings, {400, 0, limit}, reported));
         ASSERT_GT(reported.size(), 10u);
         ASSERT_LT(reported.size(), 400u);  // the limit was reached
 

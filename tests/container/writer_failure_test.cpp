@@ -125,7 +125,7 @@ TEST(WriterFailure, FinishingWithoutRoomPatchesSizesInPlace) {
 TEST(WriterFailure, WriterWithoutSinkRefusesEveryWrite) {
     AviWriter writer(nullptr, {});
     const int stream = writer.addStream(fixtures::videoInfo(kWidth, kHeight));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(kWidth, kHeight);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(kWidth, kHeight);
     ASSERT_EQ(writer.setFormat(stream, &format, sizeof format), AVIERR_OK);
     const auto frame = fixtures::dibFrame(kWidth, kHeight, 0);
     EXPECT_EQ(writer.writeSample(stream, frame.data(), frame.size(), true), AVIERR_FILEWRITE);

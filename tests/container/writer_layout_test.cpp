@@ -54,7 +54,7 @@ TEST(WriterLayout, HeadersCarryTheCallersFields) {
     const int stream = rec.writer->addStream(info);
     ASSERT_EQ(stream, 0);
     rec.writer->setHandler(stream, mmioFOURCC('D', 'I', 'B', ' '));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(641, 481);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(641, 481);
     ASSERT_EQ(rec.writer->setFormat(stream, &format, sizeof format), AVIERR_OK);
     const auto frame = fixtures::dibFrame(641, 481, 0);
     for (int i = 0; i < 3; ++i) {
@@ -106,7 +106,7 @@ TEST(WriterLayout, SamplesAreChunksListedByBothIndexes) {
     const int width = 5;
     const int height = 3;
     const int stream = rec.writer->addStream(fixtures::videoInfo(width, height));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(width, height);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(width, height);
     rec.writer->setFormat(stream, &format, sizeof format);
     std::vector<std::vector<uint8_t>> written;
     for (int i = 0; i < 6; ++i) {
@@ -134,7 +134,7 @@ TEST(WriterLayout, SamplesAreChunksListedByBothIndexes) {
 TEST(WriterLayout, CompressedFormatGivesDcChunksAndOddSizesArePadded) {
     MemoryRecording rec;
     const int stream = rec.writer->addStream(fixtures::videoInfo(8, 8));
-    BITMAPINFOHEADER format = fixtures::dibFormat(8, 8);
+    BITMAPINFOHEADER format = fixtures::dibHeader(8, 8);
     format.biCompression = mmioFOURCC('M', 'J', 'P', 'G');
     std::vector<uint8_t> withExtra(sizeof format + 3, 0xAB);  // odd-sized format
     std::memcpy(withExtra.data(), &format, sizeof format);
@@ -157,7 +157,7 @@ TEST(WriterLayout, CompressedFormatGivesDcChunksAndOddSizesArePadded) {
 TEST(WriterLayout, EmptySamplesGetChunksAndIndexEntries) {
     MemoryRecording rec;
     const int stream = rec.writer->addStream(fixtures::videoInfo(5, 3));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(5, 3);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(5, 3);
     rec.writer->setFormat(stream, &format, sizeof format);
     const auto frame = fixtures::dibFrame(5, 3, 1);
     ASSERT_EQ(rec.writer->writeSample(stream, frame.data(), frame.size(), true), AVIERR_OK);
@@ -181,7 +181,7 @@ TEST(WriterLayout, NameIsBoundedByItsField) {
     AVISTREAMINFOA info = fixtures::videoInfo(1, 1);
     std::memset(info.szName, 'n', sizeof info.szName);  // no terminating zero
     const int stream = named.writer->addStream(info);
-    const BITMAPINFOHEADER format = fixtures::dibFormat(1, 1);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(1, 1);
     named.writer->setFormat(stream, &format, sizeof format);
     ASSERT_EQ(named.writer->finish(), AVIERR_OK);
     const riffcheck::File file = named.parse();
@@ -204,7 +204,7 @@ TEST(WriterLayout, StreamsAndFormatsAreFixedOnceSamplesFlow) {
     const auto frame = fixtures::dibFrame(5, 3, 0);
     EXPECT_EQ(rec.writer->writeSample(stream, frame.data(), frame.size(), true),
               AVIERR_BADFORMAT);  // no format yet
-    BITMAPINFOHEADER format = fixtures::dibFormat(5, 3);
+    BITMAPINFOHEADER format = fixtures::dibHeader(5, 3);
     ASSERT_EQ(rec.writer->setFormat(stream, &format, sizeof format), AVIERR_OK);
     ASSERT_EQ(rec.writer->writeSample(stream, frame.data(), frame.size(), true), AVIERR_OK);
     EXPECT_EQ(rec.writer->setFormat(stream, &format, sizeof format), AVIERR_OK);
@@ -242,7 +242,7 @@ TEST(WriterLayout, TwoStreamsEachGetTheirCodesAndIndexes) {
     audio.dwSampleSize = 2;
     const int sound = rec.writer->addStream(audio);
     ASSERT_EQ(sound, 1);
-    const BITMAPINFOHEADER format = fixtures::dibFormat(16, 16);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(16, 16);
     rec.writer->setFormat(video, &format, sizeof format);
     const uint8_t wave[18] = {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 0, 0};
     rec.writer->setFormat(sound, wave, sizeof wave);
@@ -274,7 +274,7 @@ TEST(WriterLayout, LargeRecordingContinuesInExtensionRiffs) {
     const int width = 64;
     const int height = 48;
     const int stream = rec.writer->addStream(fixtures::videoInfo(width, height));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(width, height);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(width, height);
     rec.writer->setFormat(stream, &format, sizeof format);
     const int frames = 300;  // 9 KiB each: about 13 RIFFs
     for (int i = 0; i < frames; ++i) {
@@ -316,7 +316,7 @@ TEST(WriterLayout, FullSuperIndexLetsTheLastRiffGrow) {
     settings.superIndexEntries = 3;
     MemoryRecording rec(settings);
     const int stream = rec.writer->addStream(fixtures::videoInfo(32, 32));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(32, 32);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(32, 32);
     rec.writer->setFormat(stream, &format, sizeof format);
     const auto frame = fixtures::dibFrame(32, 32, 0);  // 3 KiB
     for (int i = 0; i < 100; ++i) {
@@ -357,7 +357,7 @@ TEST(WriterLayout, LastRiffStopsAtItsSizeField) {
     settings.superIndexEntries = 1;  // no room for a second RIFF
     AviWriter writer(std::make_unique<SizeOnlySink>(), settings);
     const int stream = writer.addStream(fixtures::videoInfo(16, 16));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(16, 16);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(16, 16);
     writer.setFormat(stream, &format, sizeof format);
     const uint8_t byte = 0;
     const size_t huge = size_t{1} << 30;  // the sink never reads the data
@@ -377,7 +377,7 @@ TEST(WriterLayout, SampleLargerThanTheLimitGetsARiffOfItsOwn) {
     settings.riffLimit = 64 << 10;
     MemoryRecording rec(settings);
     const int stream = rec.writer->addStream(fixtures::videoInfo(160, 160));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(160, 160);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(160, 160);
     rec.writer->setFormat(stream, &format, sizeof format);
     const auto big = fixtures::dibFrame(160, 160, 0);  // 75 KiB
     const auto small = fixtures::dibFrame(16, 16, 1);
@@ -402,7 +402,7 @@ TEST(WriterLayout, HeadersOnDiskStayCurrentWhileRecording) {
     settings.refreshEveryBytes = UINT64_MAX;
     MemoryRecording rec(settings);
     const int stream = rec.writer->addStream(fixtures::videoInfo(32, 32, 10));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(32, 32);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(32, 32);
     rec.writer->setFormat(stream, &format, sizeof format);
     const auto frame = fixtures::dibFrame(32, 32, 0);
     for (int i = 1; i <= 95; ++i) {
@@ -426,7 +426,7 @@ TEST(WriterLayout, RefreshAlsoFollowsBytesWritten) {
     settings.refreshEveryBytes = 10 << 10;
     MemoryRecording rec(settings);
     const int stream = rec.writer->addStream(fixtures::videoInfo(32, 32, 1000));
-    const BITMAPINFOHEADER format = fixtures::dibFormat(32, 32);
+    const BITMAPINFOHEADER format = fixtures::dibHeader(32, 32);
     rec.writer->setFormat(stream, &format, sizeof format);
     const auto frame = fixtures::dibFrame(32, 32, 0);  // 3 KiB
     for (int i = 1; i <= 20; ++i) {

@@ -9,19 +9,24 @@ namespace {
 
 const uint8_t kPadByte = 0;
 
+// Appends a chunk or list header; `token` then marks where it starts.
+ChunkStatus appendHeader(ByteSink& sink, const uint8_t* header, size_t size, ChunkToken& token) {
+    const ConstBuffer part{header, size};
+    const uint64_t position = sink.size();
+    if (!sink.append({&part, 1})) {
+        return ChunkStatus::writeFailed;
+    }
+    token.position = position;
+    return ChunkStatus::ok;
+}
+
 }  // namespace
 
 ChunkStatus ChunkWriter::begin(uint32_t id, ChunkToken& token, uint32_t placeholderSize) {
     uint8_t header[8];
     storeLE32(header, id);
     storeLE32(header + 4, placeholderSize);
-    const ConstBuffer part{header, sizeof header};
-    const uint64_t position = sink_.size();
-    if (!sink_.append({&part, 1})) {
-        return ChunkStatus::writeFailed;
-    }
-    token.position = position;
-    return ChunkStatus::ok;
+    return appendHeader(sink_, header, sizeof header, token);
 }
 
 ChunkStatus ChunkWriter::beginList(uint32_t id, uint32_t listType, ChunkToken& token,
@@ -30,13 +35,7 @@ ChunkStatus ChunkWriter::beginList(uint32_t id, uint32_t listType, ChunkToken& t
     storeLE32(header, id);
     storeLE32(header + 4, placeholderSize);
     storeLE32(header + 8, listType);
-    const ConstBuffer part{header, sizeof header};
-    const uint64_t position = sink_.size();
-    if (!sink_.append({&part, 1})) {
-        return ChunkStatus::writeFailed;
-    }
-    token.position = position;
-    return ChunkStatus::ok;
+    return appendHeader(sink_, header, sizeof header, token);
 }
 
 namespace {
