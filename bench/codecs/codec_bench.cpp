@@ -1,11 +1,18 @@
 // Frames per second of each compressor on offer at 640x480 and 1920x1080:
 // our Encoder and AviWriter, then the ffmpeg command line encoding the same
 // frames (raw bgr24 from a file) with the same encoder, pixel format and
-// options into an AVI, in the same run.
+// options into an AVI, in the same run. The two take turns for a few rounds
+// and the medians are compared; the CPU seconds of each show how much of
+// the difference is work and how much is waiting.
 //
-//   bench_codecs [--quick] [--commands] [--keep] [--only CODE] [--dir FOLDER]
+//   bench_codecs [--quick] [--commands] [--keep] [--rounds N] [--only CODE]
+//                [--dir FOLDER]
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +68,26 @@ double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto toSeconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
+// Wall and CPU seconds of one timed run; wall <= 0 when it failed.
+struct Timing {
+    double wall = -1.0;
+    double cpu = 0.0;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // The frames of one size: bottom-up DIBs as the plug-in hands them over,
 // and the same pixels top row first for ffmpeg's raw input.
 struct FrameSet {
@@ -75,7 +102,8 @@ struct FrameSet {
     }
 
     // Writes `count` frames (cycling through the distinct ones) as raw
-    // top-down bgr24.
+    // top-down bgr24, and waits until they are on the disk: writing them
+    // back would otherwise compete with whichever side runs first.
     bool writeRaw(const std::string& path, int count) const {
         const TestPicture topDown{dib.width, dib.height, 24, true};
         std::vector<std::vector<uint8_t>> raw;
@@ -91,13 +119,28 @@ struct FrameSet {
             const auto& frame = raw[static_cast<size_t>(i % kDistinct)];
             ok = std::fwrite(frame.data(), 1, frame.size(), out) == frame.size();
         }
+        ok = ok && std::fflush(out) == 0 && fsync(fileno(out)) == 0;
         return std::fclose(out) == 0 && ok;
     }
 };
 
+// Our movie and ffmpeg's are both removed before each run and synced after
+// it, so that neither run pays for the other's writing back.
+void dropMovie(const std::string& path) {
+    std::remove(path.c_str());
+}
+
+void syncMovie(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        fsync(fd);
+        ::close(fd);
+    }
+}
+
 // Our path, timed from opening the encoder to the finished file.
-double ourSeconds(const CodecProfile& profile, const FrameSet& set, int count,
-                  const std::string& path) {
+double ourRun(const CodecProfile& profile, const FrameSet& set, int count,
+              const std::string& path) {
     const auto start = Clock::now();
     EncoderSettings settings;
     settings.fourcc = profile.fourcc;
@@ -154,17 +197,65 @@ std::string ffmpegCommand(const CodecProfile& profile, const Size& size, const s
     return command;
 }
 
-double ffmpegSeconds(const std::string& command) {
+Timing ourTiming(const CodecProfile& profile, const FrameSet& set, int count,
+                 const std::string& path) {
+    dropMovie(path);
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    Timing timing;
+    timing.wall = ourRun(profile, set, count, path);
+    timing.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    syncMovie(path);
+    return timing;
+}
+
+Timing ffmpegTiming(const std::string& command, const std::string& path) {
+    dropMovie(path);
+    const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     const auto start = Clock::now();
     const int status = std::system(command.c_str());
-    const double taken = seconds(start);
-    return status == 0 ? taken : -1.0;
+    Timing timing;
+    timing.wall = status == 0 ? seconds(start) : -1.0;
+    timing.cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    syncMovie(path);
+    return timing;
+}
+
+// The rounds of one codec at one size, both sides in turn.
+struct Comparison {
+    std::vector<double> ourWall, ourCpu, theirWall, theirCpu;
+    bool failed = false;
+};
+
+Comparison compare(const CodecProfile& profile, const FrameSet& set, int count, int rounds,
+                   const std::string& command, const std::string& ours,
+                   const std::string& theirs) {
+    Comparison result;
+    for (int round = 0; round < rounds && !result.failed; ++round) {
+        // Who goes first alternates, so that neither side always runs on a
+        // machine the other has just warmed up or left busy.
+        Timing our;
+        Timing their;
+        if (round % 2 == 0) {
+            our = ourTiming(profile, set, count, ours);
+            their = ffmpegTiming(command, theirs);
+        } else {
+            their = ffmpegTiming(command, theirs);
+            our = ourTiming(profile, set, count, ours);
+        }
+        result.failed = our.wall <= 0.0 || their.wall <= 0.0;
+        result.ourWall.push_back(our.wall);
+        result.ourCpu.push_back(our.cpu);
+        result.theirWall.push_back(their.wall);
+        result.theirCpu.push_back(their.cpu);
+    }
+    return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     bool quick = false;
+    int rounds = 3;
     bool showCommands = false;
     bool keep = false;
     std::string only;
@@ -177,12 +268,16 @@ int main(int argc, char** argv) {
             keep = true;  // leaves the raw input and both movies of the last run
         } else if (arg == "--commands") {
             showCommands = true;
+        } else if (arg == "--rounds" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--only" && i + 1 < argc) {
             only = argv[++i];
         } else if (arg == "--dir" && i + 1 < argc) {
             dir = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--commands] [--keep] [--only CODE] [--dir FOLDER]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--quick] [--commands] [--keep] [--rounds N] [--only CODE] "
+                         "[--dir FOLDER]\n",
                          argv[0]);
             return 2;
         }
@@ -191,8 +286,8 @@ int main(int argc, char** argv) {
     const std::string ours = dir + "/bench_codecs_ours.avi";
     const std::string theirs = dir + "/bench_codecs_ffmpeg.avi";
 
-    std::printf("%-8s %-10s %7s %12s %12s %8s\n", "codec", "size", "frames", "ours fps",
-                "ffmpeg fps", "ratio");
+    std::printf("%-8s %-10s %7s %10s %10s %8s %10s %10s\n", "codec", "size", "frames", "ours fps",
+                "ffmpeg fps", "ratio", "ours cpu", "ffmpeg cpu");
     int failures = 0;
     for (const Size size : {Size{640, 480}, Size{1920, 1080}}) {
         const FrameSet set(size);
@@ -210,22 +305,26 @@ int main(int argc, char** argv) {
                 }
                 rawFrames = count;
             }
-            const double our = ourSeconds(profile, set, count, ours);
             const std::string command = ffmpegCommand(profile, size, raw, theirs);
             if (showCommands) {
                 std::printf("  %s\n", command.c_str());
             }
-            const double their = ffmpegSeconds(command);
+            const Comparison result = compare(profile, set, count, rounds, command, ours, theirs);
             const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
-            if (our <= 0.0 || their <= 0.0) {
-                std::printf("%-8s %-10s %7d %12s %12s %8s\n", fourccText(profile.fourcc).c_str(),
-                            sizeText.c_str(), count, our <= 0.0 ? "failed" : "-",
-                            their <= 0.0 ? "failed" : "-", "-");
+            if (result.failed) {
+                std::printf("%-8s %-10s %7d %10s\n", fourccText(profile.fourcc).c_str(),
+                            sizeText.c_str(), count, "failed");
                 ++failures;
                 continue;
             }
-            std::printf("%-8s %-10s %7d %12.2f %12.2f %7.2fx\n", fourccText(profile.fourcc).c_str(),
-                        sizeText.c_str(), count, count / our, count / their, their / our);
+            // Frames per second from the median run of each side; CPU
+            // seconds per frame in milliseconds.
+            const double our = median(result.ourWall);
+            const double their = median(result.theirWall);
+            std::printf("%-8s %-10s %7d %10.2f %10.2f %7.2fx %8.2fms %8.2fms\n",
+                        fourccText(profile.fourcc).c_str(), sizeText.c_str(), count, count / our,
+                        count / their, their / our, 1000.0 * median(result.ourCpu) / count,
+                        1000.0 * median(result.theirCpu) / count);
             std::fflush(stdout);
         }
     }

@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <vector>
+
 #include "codecs/dib_layout.h"
 
 struct SwsContext;
@@ -30,17 +32,27 @@ public:
     AVFrame* picture(const void* dib);
 
     // Whether frames are handed over without conversion.
-    bool direct() const { return scaler_ == nullptr; }
+    bool direct() const { return lent_ != nullptr; }
 
 private:
+    // Pictures to convert into: enough for a codec that holds the last one.
+    static constexpr size_t kMostPictures = 3;
+
     void release();
-    bool lend(AVFrame* frame, const void* dib, AVPixelFormat format);
+    AVFrame* freePicture();
+    // Wraps the caller's rows in `frame`: top row first, or with
+    // `memoryOrder` as they lie in memory (bottom row first for a
+    // bottom-up DIB).
+    bool lend(AVFrame* frame, const void* dib, AVPixelFormat format, bool memoryOrder);
 
     DibLayout layout_;
     AVPixelFormat target_ = AV_PIX_FMT_NONE;
     SwsContext* scaler_ = nullptr;
-    AVFrame* frame_ = nullptr;   // what the codec is given
-    AVFrame* input_ = nullptr;   // the caller's rows, when converting
+    AVFrame* lent_ = nullptr;      // the caller's rows, when the codec takes them as they are
+    std::vector<AVFrame*> pictures_;  // converted pictures, when it does not
+    size_t replaced_ = 0;          // which picture gets a new buffer next, when all are held
+    AVFrame* input_ = nullptr;     // the caller's rows, when converting
+    AVFrame* flipped_ = nullptr;   // a picture upside down, when converting in memory order
 };
 
 }  // namespace avifile::codecs
