@@ -3,8 +3,9 @@
 # through the layer's encoder and AVI writer, next to the ffmpeg command line
 # encoding the same frames with the same encoder and settings into AVI.
 #   scripts/bench-codecs.sh [build-dir] [bench_codecs options...]
-#   options: --quick (a quarter of the frames), --only CODE, --commands,
-#            --keep, --dir FOLDER (for the raw input and the movies; /tmp)
+#   options: --quick (a quarter of the frames), --rounds N (3), --only CODE,
+#            --commands, --keep, --dir FOLDER (for the raw input and the
+#            movies; /tmp)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
