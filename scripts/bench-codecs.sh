@@ -3,7 +3,7 @@
 # through the layer's encoder and AVI writer, next to the ffmpeg command line
 # encoding the same frames with the same encoder and settings into AVI.
 #   scripts/bench-codecs.sh [build-dir] [bench_codecs options...]
-#   options: --quick (a quarter of the frames), --rounds N (3), --only CODE,
+#   options: --quick (a quarter of the frames), --rounds N (5), --only CODE,
 #            --commands, --keep, --dir FOLDER (for the raw input and the
 #            movies; /tmp)
 set -euo pipefail

@@ -1,9 +1,10 @@
 // Frames per second of each compressor on offer at 640x480 and 1920x1080:
 // our Encoder and AviWriter, then the ffmpeg command line encoding the same
 // frames (raw bgr24 from a file) with the same encoder, pixel format and
-// options into an AVI, in the same run. The two take turns for a few rounds
-// and the medians are compared; the CPU seconds of each show how much of
-// the difference is work and how much is waiting.
+// options into an AVI, in the same run. The two take turns for a few rounds;
+// the ratio is the median of the rounds' ratios, shown with their range.
+// The CPU seconds of each side show how much of a difference is work and
+// how much is waiting.
 //
 //   bench_codecs [--quick] [--commands] [--keep] [--rounds N] [--only CODE]
 //                [--dir FOLDER]
@@ -41,17 +42,20 @@ struct Size {
     int height;
 };
 
-// Frames per run: enough for a second or more of work per codec, fewer for
-// the slow ones so that the whole run stays within minutes.
+// Frames per run: a few seconds of work per codec and side (on a shared
+// machine shorter runs vary by a tenth from one to the next), fewer for the
+// slow encoders so that the whole run stays within minutes.
 int framesFor(CodecKind kind, const Size& size, bool quick) {
     const bool large = size.width > 1000;
-    int frames = large ? 60 : 240;
+    int frames = large ? 120 : 480;
     if (kind == CodecKind::Cinepak) {
         frames = large ? 3 : 12;
+    } else if (kind == CodecKind::Zmbv) {
+        frames = large ? 10 : 60;
     } else if (kind == CodecKind::Video1) {
-        frames = large ? 20 : 120;
-    } else if (kind == CodecKind::Png || kind == CodecKind::Zmbv) {
-        frames = large ? 30 : 120;
+        frames = large ? 40 : 240;
+    } else if (kind == CodecKind::Png) {
+        frames = large ? 60 : 240;
     }
     return quick ? std::max(2, frames / 4) : frames;
 }
@@ -165,10 +169,15 @@ double ourRun(const CodecProfile& profile, const FrameSet& set, int count,
     if (writer.setFormat(stream, format.data(), format.size()) != AVIERR_OK) {
         return -1.0;
     }
+    // Each frame is first put into one frame buffer, as the plug-in fills
+    // its buffer from the host's rows before handing it over; ffmpeg's side
+    // reads each frame from its input file into a buffer likewise.
+    std::vector<uint8_t> dib(set.frames.front().size());
     for (int i = 0; i < count; ++i) {
         const auto& frame = set.frames[static_cast<size_t>(i % FrameSet::kDistinct)];
+        std::memcpy(dib.data(), frame.data(), dib.size());
         EncodedSample sample;
-        if (encoder->encode(frame.data(), frame.size(), sample) != AVIERR_OK ||
+        if (encoder->encode(dib.data(), dib.size(), sample) != AVIERR_OK ||
             writer.writeSample(stream, sample.data, sample.size, sample.keyFrame) != AVIERR_OK) {
             return -1.0;
         }
@@ -255,7 +264,7 @@ Comparison compare(const CodecProfile& profile, const FrameSet& set, int count, 
 
 int main(int argc, char** argv) {
     bool quick = false;
-    int rounds = 3;
+    int rounds = 5;
     bool showCommands = false;
     bool keep = false;
     std::string only;
@@ -286,8 +295,8 @@ int main(int argc, char** argv) {
     const std::string ours = dir + "/bench_codecs_ours.avi";
     const std::string theirs = dir + "/bench_codecs_ffmpeg.avi";
 
-    std::printf("%-8s %-10s %7s %10s %10s %8s %10s %10s\n", "codec", "size", "frames", "ours fps",
-                "ffmpeg fps", "ratio", "ours cpu", "ffmpeg cpu");
+    std::printf("%-8s %-10s %7s %10s %10s %8s %11s %10s %10s\n", "codec", "size", "frames",
+                "ours fps", "ffmpeg fps", "ratio", "rounds", "ours cpu", "ffmpeg cpu");
     int failures = 0;
     for (const Size size : {Size{640, 480}, Size{1920, 1080}}) {
         const FrameSet set(size);
@@ -317,13 +326,20 @@ int main(int argc, char** argv) {
                 ++failures;
                 continue;
             }
-            // Frames per second from the median run of each side; CPU
-            // seconds per frame in milliseconds.
-            const double our = median(result.ourWall);
-            const double their = median(result.theirWall);
-            std::printf("%-8s %-10s %7d %10.2f %10.2f %7.2fx %8.2fms %8.2fms\n",
-                        fourccText(profile.fourcc).c_str(), sizeText.c_str(), count, count / our,
-                        count / their, their / our, 1000.0 * median(result.ourCpu) / count,
+            // Frames per second from the median run of each side. The ratio
+            // is the median of each round's own ratio: the two runs of a
+            // round are next to each other in time, so a machine that slows
+            // down or speeds up over minutes affects both alike. CPU seconds
+            // per frame in milliseconds.
+            std::vector<double> ratios;
+            for (size_t round = 0; round < result.ourWall.size(); ++round) {
+                ratios.push_back(result.theirWall[round] / result.ourWall[round]);
+            }
+            const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+            std::printf("%-8s %-10s %7d %10.2f %10.2f %7.2fx %5.2f-%.2fx %8.2fms %8.2fms\n",
+                        fourccText(profile.fourcc).c_str(), sizeText.c_str(), count,
+                        count / median(result.ourWall), count / median(result.theirWall),
+                        median(ratios), *lowest, *highest, 1000.0 * median(result.ourCpu) / count,
                         1000.0 * median(result.theirCpu) / count);
             std::fflush(stdout);
         }
