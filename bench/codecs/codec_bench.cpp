@@ -4,10 +4,9 @@
 // options into an AVI, in the same run. Neither side's timing includes
 // producing the frames: the raw file ffmpeg reads is written beforehand, and
 // the copy of each frame into our frame buffer is left out. The two take
-// turns for a few rounds;
-// the ratio is the median of the rounds' ratios, shown with their range.
-// The CPU seconds of each side show how much of a difference is work and
-// how much is waiting.
+// turns for a few rounds; the ratio is the median of the rounds' ratios,
+// shown with their range. The CPU seconds of each side show how much of a
+// difference is work and how much is waiting.
 //
 //   bench_codecs [--quick] [--commands] [--keep] [--rounds N] [--only CODE]
 //                [--dir FOLDER]

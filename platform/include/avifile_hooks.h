@@ -34,6 +34,11 @@ AVIFILE_HOOK_API void* allocateOptionsBlock(size_t bytes);
 // (as a codec that refuses the format would); AVIERR_OK switches it off.
 AVIFILE_HOOK_API void setFormatRefusal(HRESULT status);
 
+// Makes every frame written to a codec stream fail with AVIERR_COMPRESSOR
+// after the codec has taken it in, as a codec that breaks down in the middle
+// of a recording would; false switches it off.
+AVIFILE_HOOK_API void setCodecFailure(bool failing);
+
 // Size at which a file's first RIFF (and each later one) is closed and the
 // recording continues in a new extension RIFF. Applies to files opened from
 // now on. The environment variable AVIFILE_RIFF_LIMIT (bytes, decimal) sets

@@ -3,6 +3,7 @@
 void ApiTest::SetUp() {
     avifile::setSaveOptionsHook({});
     avifile::setFormatRefusal(AVIERR_OK);
+    avifile::setCodecFailure(false);
     avifile::setRiffLimit(0);
     liveAtStart_ = avifile::liveObjects();
 }
@@ -10,6 +11,7 @@ void ApiTest::SetUp() {
 void ApiTest::TearDown() {
     avifile::setSaveOptionsHook({});
     avifile::setFormatRefusal(AVIERR_OK);
+    avifile::setCodecFailure(false);
     avifile::setRiffLimit(0);
     EXPECT_EQ(avifile::liveObjects(), liveAtStart_) << "file or stream objects left alive";
 }

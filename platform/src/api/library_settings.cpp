@@ -1,10 +1,11 @@
-// AVIFileInit/AVIFileExit, the RIFF limit and the format-refusal hook.
+// AVIFileInit/AVIFileExit, the RIFF limit and the refusal and failure hooks.
 #include "api/library_settings.h"
 
 #include <atomic>
 #include <cstdlib>
 
 #include "api/handles.h"
+#include "codecs/codec_failure.h"
 #include "avifile_hooks.h"
 #include "platform_export.h"
 
@@ -47,6 +48,8 @@ HRESULT formatRefusal() { return gFormatRefusal.load(); }
 namespace avifile {
 
 void setFormatRefusal(HRESULT status) { api::gFormatRefusal.store(status); }
+
+void setCodecFailure(bool failing) { codecs::setCodecFailing(failing); }
 
 void setRiffLimit(uint64_t bytes) { api::gRiffLimit.store(bytes); }
 

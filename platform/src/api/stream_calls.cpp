@@ -123,9 +123,10 @@ HRESULT setCompressingFormat(StreamObject& stream, const void* format, size_t by
     return status;
 }
 
-// After a failed write, a codec stream continues with a new encoder, so that
-// the next sample does not refer to a frame that never reached the file.
-// Kept as it is when the new encoder would need another stream format.
+// After a failed write or a failed frame, a codec stream continues with a
+// new encoder, so that the next sample does not refer to a frame that never
+// reached the file. Kept as it is when the new encoder would need another
+// stream format.
 void restartEncoderIfNeeded(StreamObject& stream) {
     CompressionState& state = stream.compression;
     if (!state.restartEncoder) {
@@ -171,6 +172,10 @@ HRESULT prepareSample(StreamObject& stream, const void* buffer, size_t bytes, DW
     codecs::EncodedSample encoded;
     if (const HRESULT status = stream.compression.encoder->encode(buffer, bytes, encoded);
         status != AVIERR_OK) {
+        // The codec may have taken the frame in as the one the next refers
+        // to, though it never reaches the file: start it over, as after a
+        // failed write.
+        stream.compression.restartEncoder = true;
         return status;
     }
     sample = {encoded.data, encoded.size, encoded.keyFrame};

@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "codecs/cinepak_bands.h"
+#include "codecs/codec_failure.h"
 #include "codecs/video1_bands.h"
 #include "codecs/codec_options.h"
 #include "codecs/codec_table.h"
@@ -239,6 +240,9 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
     bands_.front()->encode(picture);
     for (std::thread& helper : helpers) {
         helper.join();
+    }
+    if (codecFailing()) {
+        return AVIERR_COMPRESSOR;  // as if the codec failed with the frame taken in
     }
     bool keyFrame = true;
     for (auto& band : bands_) {

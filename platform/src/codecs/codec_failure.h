@@ -1,0 +1,14 @@
+// A switch that makes every frame given to a codec fail once the codec has
+// taken it in, as a codec that breaks down in the middle of a recording
+// would. For tests; off unless a host program turns it on.
+#ifndef AVIFILE_CODECS_CODEC_FAILURE_H
+#define AVIFILE_CODECS_CODEC_FAILURE_H
+
+namespace avifile::codecs {
+
+void setCodecFailing(bool failing);
+bool codecFailing();
+
+}  // namespace avifile::codecs
+
+#endif  // AVIFILE_CODECS_CODEC_FAILURE_H
