@@ -16,7 +16,7 @@ cmake --build "$build" -j"$(nproc)" --target avirec
 
 movie="$(cd "$build" && pwd)/demo.avi"
 # Full Frames unless the caller picks another compressor.
-"$build/bin/avirec" --codec full --name "avirec demo" "$@" "$movie"
+"$build/bin/avirec" -y --codec full --name "avirec demo" "$@" "$movie"
 
 echo
 echo "Recorded $movie"

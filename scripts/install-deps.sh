@@ -4,7 +4,11 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(build-essential cmake pkg-config git
           libavcodec-dev libavutil-dev libswscale-dev libavformat-dev ffmpeg
-          libgtest-dev libgmock-dev googletest libbenchmark-dev)
+          libgtest-dev libgmock-dev googletest libbenchmark-dev
+          clang libclang-rt-14-dev llvm
+          gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+          gstreamer1.0-plugins-bad gstreamer1.0-libav
+          python3-numpy python3-matplotlib python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

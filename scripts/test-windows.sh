@@ -324,7 +324,7 @@ same_on_linux() {
   local name=$1 size=$2 frames=$3 fps=$4 stream=$5 ours=linux_$1
   if ! ffmpeg -v error -f rawvideo -pix_fmt rgb24 -s "$size" -i "$run/$name.rgb" \
               -f rawvideo -pix_fmt gbrp -y "$run/$ours.gbrp" ||
-     ! "$avirec" --size "$size" --frames "$frames" --fps "$fps" --name "$stream" --codec full \
+     ! "$avirec" -y --size "$size" --frames "$frames" --fps "$fps" --name "$stream" --codec full \
                  --raw-gbrp "$run/$ours.gbrp" "$run/$ours.avi" > "$run/$ours.log" 2>&1; then
     fail "$ours: the Linux recorder writes the same frames" "$(tail -1 "$run/$ours.log")"
     return
@@ -347,7 +347,7 @@ if [ -x "$avirec" ]; then
   read_linux() {
     local name=$1 size=$2 frames=$3
     local width=${size%x*} height=${size#*x}
-    if ! "$avirec" --size "$size" --frames "$frames" \
+    if ! "$avirec" -y --size "$size" --frames "$frames" \
            --fps 25 --name "ours $name" --codec full "$run/$name.avi" > "$run/$name.log" 2>&1; then
       fail "$name: the Linux recorder writes it" "$(tail -1 "$run/$name.log")"
       return
@@ -367,7 +367,7 @@ if [ -x "$avirec" ]; then
   # reads the first segment's index (idx1) only and skips the OpenDML indexes,
   # so it reads the frames of the first segment and no more.
   name=ours_segments frames=70
-  if env AVIFILE_RIFF_LIMIT=200000 "$avirec" --size 64x48 --frames $frames --fps 25 \
+  if env AVIFILE_RIFF_LIMIT=200000 "$avirec" -y --size 64x48 --frames $frames --fps 25 \
        --name "ours $name" --codec full "$run/$name.avi" > "$run/$name.log" 2>&1; then
     $facts headers "$run/$name.avi" > "$run/$name.avi.headers"
     segments=$(sed -n 's/^riff.segments: //p' "$run/$name.avi.headers")
@@ -389,6 +389,48 @@ if [ -x "$avirec" ]; then
          "$(field "$name.read" 'frames not indexed') lie in the OpenDML segments it does not index"
   else
     fail "$name: the Linux recorder writes it" "$(tail -1 "$run/$name.log")"
+  fi
+
+  section "Wine's AVIFile reads recordings killed and then repaired on Linux"
+  # killed_repaired NAME SIZE RIFF_LIMIT: a Full Frames recording killed with
+  # SIGKILL after a moment, then finished with avirec --repair.
+  killed_repaired() {
+    local name=$1 size=$2 limit=$3
+    rm -f "$run/$name.avi"
+    (env AVIFILE_RIFF_LIMIT="$limit" "$avirec" -y --size "$size" --frames 1000000 --fps 25 \
+       --codec full "$run/$name.avi" > "$run/$name.log" 2>&1 & sleep 0.5; kill -9 $!; wait) \
+      2> /dev/null
+    "$avirec" --repair "$run/$name.avi" >> "$run/$name.log" 2>&1
+  }
+  name=killed_one
+  if killed_repaired $name 64x48 1073741824; then
+    $facts checksums "$run/$name.avi" 64 48 > "$run/$name.avi.fnv1a"
+    frames=$(wc -l < "$run/$name.avi.fnv1a")
+    run_windows "$name.read" - avi_read "$name.avi"
+    check "$name: Wine opens the repaired file, with the length ffmpeg decodes ($frames)" \
+      equal "$status $(field "$name.read" stream.length)" "0 $frames"
+    check "$name: Wine reads all $frames samples with the checksums of the frames written" \
+      same_checksums "$run/$name.avi" "$name.read" 64 48
+  else
+    fail "$name: avirec --repair finishes the killed recording" "$(tail -1 "$run/$name.log")"
+  fi
+  # Three frames of 640x480 to a segment: the kill falls many segments in.
+  name=killed_segments
+  if killed_repaired $name 640x480 3000000; then
+    $facts headers "$run/$name.avi" > "$run/$name.avi.headers"
+    segments=$(sed -n 's/^riff.segments: //p' "$run/$name.avi.headers" | wc -w)
+    first=$(sed -n 's/^idx1.entries: //p' "$run/$name.avi.headers")
+    $facts checksums "$run/$name.avi" 640 480 > "$run/$name.avi.fnv1a"
+    frames=$(wc -l < "$run/$name.avi.fnv1a")
+    check "$name: the repaired file has three segments or more ($segments) and every size fits" \
+      equal "$(test "$segments" -ge 3 && echo yes) $(sed -n 's/^riff.sizesAgree: //p' "$run/$name.avi.headers")" "yes 1"
+    run_windows "$name.read" - avi_read "$name.avi"
+    check "$name: Wine opens it with the length ffmpeg decodes ($frames)" \
+      equal "$status $(field "$name.read" stream.length)" "0 $frames"
+    check "$name: Wine reads the frames of the first segment with the checksums written" \
+      equal "$(reader_checksums "$name.read")" "$(head -n "${first:-0}" "$run/$name.avi.fnv1a")"
+  else
+    fail "$name: avirec --repair finishes the killed recording" "$(tail -1 "$run/$name.log")"
   fi
 else
   fail "the Linux recorder $avirec exists for the comparisons"

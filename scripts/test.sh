@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the project twice (plain, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test of both.
+# AddressSanitizer + UndefinedBehaviorSanitizer), runs every test of both,
+# fuzzes each fuzz target for a few seconds, and tests the Windows build
+# under Wine.
 #   scripts/test.sh              everything
 #   scripts/test.sh --linux-only only the Linux builds' tests
 set -euo pipefail
@@ -29,6 +31,9 @@ ctest --test-dir build --output-on-failure -j"$jobs" || status=1
 echo "== Tests: sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs" || status=1
+
+echo "== Fuzzing: each target for 10 seconds (clang, libFuzzer)"
+scripts/fuzz.sh 10 || status=1
 
 if [ "$linux_only" = 0 ] && [ -x scripts/test-windows.sh ]; then
   echo "== Tests: Windows build under Wine"

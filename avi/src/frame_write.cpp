@@ -6,6 +6,7 @@
 #include "frame_conversion.h"
 #include "host/host_services.h"
 #include "host_records.h"
+#include "movie_release.h"
 #include "writer_state.h"
 
 namespace {
@@ -50,10 +51,11 @@ int32_t aviMovieAddFrame(MovieRecord* movie, int32_t width, int32_t height,
     if (writerState.rawStream == nullptr || writerState.compressedStream == nullptr) {
         return 0;
     }
-    // The pixel loops follow the record's size and the buffer the call's, so
-    // the two must agree; the stream positions are signed 32-bit.
+    // Only the open movie's record is read. The pixel loops follow the
+    // record's size and the buffer the call's, so the two must agree; the
+    // stream positions are signed 32-bit.
     uint32_t imageBytes = 0;
-    if (movie == nullptr || !frameHasBands(frame) || width != movie->width ||
+    if (!isOpenMovie(movie) || !frameHasBands(frame) || width != movie->width ||
         height != movie->height || !frameImageBytes(width, height, imageBytes) ||
         movie->frameCount < 0 || movie->frameCount == INT32_MAX) {
         return 0;

@@ -5,8 +5,10 @@
 extern "C" {
 
 void aviMovieClose(MovieRecord* movie) {
-    // A null record is no movie; ignoring it keeps the open one intact.
-    if (movie == nullptr) {
+    // Only the open movie's record is closed: a null, foreign or already
+    // closed record is ignored, which keeps the open movie intact and never
+    // touches memory that is not a live record.
+    if (!isOpenMovie(movie)) {
         return;
     }
     releaseWriter();

@@ -38,6 +38,7 @@ MovieRecord* newMovieRecord(const char* path, int32_t width, int32_t height) {
         freeMovieRecord(movie);
         return nullptr;
     }
+    rememberOpenMovie(movie);
     return movie;
 }
 
@@ -84,6 +85,7 @@ MovieRecord* aviMovieCreate(const char* path, int32_t width, int32_t height) {
         freeMovieRecord(movie);
         return nullptr;
     }
+    rememberOpenMovie(movie);
     return movie;
 }
 

@@ -12,6 +12,9 @@ namespace {
 // without an open movie cannot give back a reference it never took.
 bool libraryReferenceHeld = false;
 
+// Compared by address only: a record that is not this one is never read.
+MovieRecord* openMovie = nullptr;
+
 }  // namespace
 
 void acquireLibrary() {
@@ -23,6 +26,10 @@ bool movieIsOpen() {
     return writerState.aviFile != nullptr || writerState.rawStream != nullptr ||
            writerState.compressedStream != nullptr;
 }
+
+void rememberOpenMovie(MovieRecord* movie) { openMovie = movie; }
+
+bool isOpenMovie(const MovieRecord* movie) { return movie != nullptr && movie == openMovie; }
 
 void releaseWriter() {
     // The raw stream goes before the compressing stream that lies over it,
@@ -49,6 +56,7 @@ void releaseWriter() {
     writerState.compressedStream = nullptr;
     writerState.aviFile = nullptr;
     writerState.formatSet = 0;
+    openMovie = nullptr;
 }
 
 void freeMovieRecord(MovieRecord* movie) {

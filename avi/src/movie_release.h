@@ -8,6 +8,12 @@
 // True while a movie holds any of the writer's handles.
 bool movieIsOpen();
 
+// The record of the open movie, remembered so that a record that is not it
+// (one already closed, or a foreign pointer) is ignored instead of being
+// used; null when no movie is open.
+void rememberOpenMovie(MovieRecord* movie);
+bool isOpenMovie(const MovieRecord* movie);
+
 // Takes the library reference (AVIFileInit) that releaseWriter gives back.
 void acquireLibrary();
 

@@ -1,9 +1,9 @@
-// Frames per second for 1920x1080 24-bit uncompressed samples written
-// through the AVI writer to a file, next to plain write(2) of the same
-// bytes (one chunk header and the frame per call) in the same run. The
+// Frames per second for 24-bit uncompressed samples (640x480 and 1920x1080)
+// written through the AVI writer to a file, next to plain write(2) of the
+// same bytes (one chunk header and the frame per call) in the same run. The
 // files go to BENCH_DIR (default /tmp) and are deleted afterwards. Both
-// write the same number of frames (750 MB), so that they meet the same
-// page-cache and write-back conditions; run with
+// write the same number of frames, so that they meet the same page-cache
+// and write-back conditions; run with
 // --benchmark_repetitions=N --benchmark_enable_random_interleaving=true to
 // spread the disk's moods over both. BENCH_DIR=/dev/shm leaves the disk out
 // and shows the cost of the layer itself.
@@ -16,11 +16,9 @@
 #include <vector>
 
 #include "container/avi_writer.h"
-#include "full_hd_stream.h"
+#include "dib_stream.h"
 
 namespace {
-
-using fullhd::kFrameBytes;
 
 std::string benchPath(const char* name) {
     const char* dir = std::getenv("BENCH_DIR");
@@ -28,21 +26,26 @@ std::string benchPath(const char* name) {
            std::to_string(getpid()) + ".avi";
 }
 
-std::vector<uint8_t> testFrame() {
-    std::vector<uint8_t> frame(kFrameBytes);
+std::vector<uint8_t> testFrame(size_t bytes) {
+    std::vector<uint8_t> frame(bytes);
     for (size_t i = 0; i < frame.size(); ++i) {
         frame[i] = static_cast<uint8_t>(i * 31 + i / 5760);
     }
     return frame;
 }
 
+// The frame size of a run: its two arguments.
+int frameWidth(const benchmark::State& state) { return static_cast<int>(state.range(0)); }
+int frameHeight(const benchmark::State& state) { return static_cast<int>(state.range(1)); }
+
 void BM_AviWriterFullFrames(benchmark::State& state) {
     const std::string path = benchPath("bench-avi-writer");
-    const std::vector<uint8_t> frame = testFrame();
+    const size_t frameBytes = dibstream::frameBytes(frameWidth(state), frameHeight(state));
+    const std::vector<uint8_t> frame = testFrame(frameBytes);
     {
         avifile::AviWriter writer(avifile::createFileSink(path.c_str()), {});
         int stream = -1;
-        fullhd::addStream(writer, 30, "", stream);
+        dibstream::addStream(writer, frameWidth(state), frameHeight(state), 30, "", stream);
         for (auto _ : state) {
             if (writer.writeSample(stream, frame.data(), frame.size(), true) != AVIERR_OK) {
                 state.SkipWithError("writeSample failed");
@@ -53,13 +56,19 @@ void BM_AviWriterFullFrames(benchmark::State& state) {
     }
     unlink(path.c_str());
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFrameBytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frameBytes));
 }
-BENCHMARK(BM_AviWriterFullFrames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(120);
+BENCHMARK(BM_AviWriterFullFrames)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(120)
+    ->Args({1920, 1080})
+    ->Args({640, 480});
 
 void BM_PlainWrite(benchmark::State& state) {
     const std::string path = benchPath("bench-plain-write");
-    const std::vector<uint8_t> frame = testFrame();
+    const size_t frameBytes = dibstream::frameBytes(frameWidth(state), frameHeight(state));
+    const std::vector<uint8_t> frame = testFrame(frameBytes);
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         state.SkipWithError("cannot create the file");
@@ -76,9 +85,14 @@ void BM_PlainWrite(benchmark::State& state) {
     close(fd);
     unlink(path.c_str());
     state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kFrameBytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frameBytes));
 }
-BENCHMARK(BM_PlainWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(120);
+BENCHMARK(BM_PlainWrite)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(120)
+    ->Args({1920, 1080})
+    ->Args({640, 480});
 
 }  // namespace
 

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "container/avi_writer.h"
-#include "full_hd_stream.h"
+#include "dib_stream.h"
 
 namespace {
 
-using fullhd::kFrameBytes;
-using fullhd::kHeight;
-using fullhd::kRowBytes;
-using fullhd::kWidth;
+constexpr size_t kWidth = dibstream::kFullHdWidth;
+constexpr size_t kHeight = dibstream::kFullHdHeight;
+constexpr size_t kRowBytes = kWidth * 3;
+constexpr size_t kFrameBytes = dibstream::frameBytes(dibstream::kFullHdWidth, dibstream::kFullHdHeight);
 
 // Bottom-up BGR rows; each row's bytes depend on the frame and the row.
 void fillFrame(uint32_t number, std::vector<uint8_t>& frame) {
@@ -67,7 +67,8 @@ int countRiffs(const char* path) {
 int writeRecording(const char* path, uint32_t frames) {
     avifile::AviWriter writer(avifile::createFileSink(path), {});
     int stream = -1;
-    if (fullhd::addStream(writer, 25, "soak", stream) != AVIERR_OK) {
+    if (dibstream::addStream(writer, dibstream::kFullHdWidth, dibstream::kFullHdHeight, 25, "soak",
+                             stream) != AVIERR_OK) {
         std::fprintf(stderr, "format refused\n");
         return 1;
     }

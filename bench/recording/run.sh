@@ -34,7 +34,7 @@ cat "$input" > /dev/null  # in the page cache for both programs alike
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 
 run_avirec() {
-  VFW_COMPRESSOR=full "$avirec" --fps "$fps" --size "${width}x${height}" \
+  VFW_COMPRESSOR=full "$avirec" -y --fps "$fps" --size "${width}x${height}" \
     --raw-gbrp "$input" "$1" </dev/null
 }
 run_ffmpeg() {

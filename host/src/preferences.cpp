@@ -3,17 +3,35 @@
 // their text; a number lookup yields the caller's default unless the whole
 // text reads as one decimal number ("inf" and "nan" included, so that a host
 // can hand a plug-in any double it stored).
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "host/toolkit.h"
 
 namespace {
+
+// A preference file holds a few settings. Anything larger is not one (or is
+// a device that never ends), and is refused before it is read.
+constexpr size_t kMaxFileBytes = size_t{1} << 20;
+
+// Why the last load of this thread failed; empty after one that succeeded.
+thread_local std::string lastLoadError;
 
 using Category = std::map<std::string, std::string, std::less<>>;
 
@@ -45,16 +63,112 @@ std::string_view unquote(std::string_view value) {
     return value;
 }
 
-bool parseFile(const char* path, std::map<std::string, Category, std::less<>>& out) {
-    std::ifstream in(path);
-    if (!in) {
-        return false;
+enum class FileRead { Read, Missing, Refused };
+
+std::string tooLarge(const char* path) {
+    return std::string("the preference file ") + path + " is larger than 1 MiB; it is not read";
+}
+
+#ifdef _WIN32
+
+FileRead readFile(const char* path, std::string& contents, std::string& error) {
+    std::error_code failure;
+    const auto status = std::filesystem::status(path, failure);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        error = std::string("cannot read the preference file ") + path + ": no such file";
+        return FileRead::Missing;
     }
-    std::string line;
+    if (failure || status.type() != std::filesystem::file_type::regular) {
+        error = std::string("the preference file ") + path + " is not a regular file";
+        return FileRead::Refused;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::string("cannot read the preference file ") + path;
+        return FileRead::Refused;
+    }
+    contents.resize(kMaxFileBytes + 1);
+    in.read(contents.data(), static_cast<std::streamsize>(contents.size()));
+    contents.resize(static_cast<size_t>(in.gcount()));
+    if (contents.size() > kMaxFileBytes) {
+        error = tooLarge(path);
+        return FileRead::Refused;
+    }
+    return FileRead::Read;
+}
+
+#else
+
+// Reads the whole file. It is opened without waiting, so that a FIFO named
+// as the file cannot block the open, and anything but a regular file of at
+// most kMaxFileBytes is refused; the read stops there too, in case the file
+// grows meanwhile.
+FileRead readFile(const char* path, std::string& contents, std::string& error) {
+    const std::string where = std::string("the preference file ") + path;
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int cause = errno;
+        error = "cannot read " + where + ": " + std::strerror(cause);
+        return cause == ENOENT || cause == ENOTDIR ? FileRead::Missing : FileRead::Refused;
+    }
+    struct stat info {};
+    FileRead result = FileRead::Refused;
+    if (fstat(fd, &info) != 0) {
+        error = "cannot read " + where + ": " + std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        error = where + " is not a regular file";
+    } else if (static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+        error = tooLarge(path);
+    } else if (const int flags = fcntl(fd, F_GETFL); flags < 0 ||
+               fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = "cannot read " + where + ": " + std::strerror(errno);
+    } else {
+        // Room for the size found and one byte more; a file that grew since
+        // gets room up to one byte past the limit.
+        contents.resize(static_cast<size_t>(info.st_size) + 1);
+        size_t filled = 0;
+        result = FileRead::Read;
+        for (;;) {
+            if (filled == contents.size()) {
+                if (filled > kMaxFileBytes) {
+                    break;
+                }
+                contents.resize(kMaxFileBytes + 1);
+            }
+            const ssize_t got = ::read(fd, contents.data() + filled, contents.size() - filled);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                error = "cannot read " + where + ": " + std::strerror(errno);
+                result = FileRead::Refused;
+                break;
+            }
+            if (got == 0) {
+                break;
+            }
+            filled += static_cast<size_t>(got);
+        }
+        contents.resize(filled);
+        if (result == FileRead::Read && filled > kMaxFileBytes) {
+            error = tooLarge(path);
+            result = FileRead::Refused;
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+#endif
+
+// Files the settings of an INI text into `out`.
+void parseText(std::string_view contents, std::map<std::string, Category, std::less<>>& out) {
     std::string current;
     bool firstLine = true;
-    while (std::getline(in, line)) {
-        std::string_view text = line;
+    while (!contents.empty()) {
+        const size_t end = contents.find('\n');
+        std::string_view text = contents.substr(0, end);
+        contents.remove_prefix(end == std::string_view::npos ? contents.size() : end + 1);
         // Editors on some systems start a UTF-8 file with a byte-order mark.
         if (firstLine && text.starts_with("\xEF\xBB\xBF")) {
             text.remove_prefix(3);
@@ -82,7 +196,15 @@ bool parseFile(const char* path, std::map<std::string, Category, std::less<>>& o
         }
         out[current][std::string(key)] = std::string(unquote(trim(text.substr(equals + 1))));
     }
-    return true;
+}
+
+FileRead parseFile(const char* path, std::map<std::string, Category, std::less<>>& out) {
+    std::string contents;
+    const FileRead result = readFile(path, contents, lastLoadError);
+    if (result == FileRead::Read) {
+        parseText(contents, out);
+    }
+    return result;
 }
 
 std::string defaultPath() {
@@ -101,18 +223,29 @@ std::string defaultPath() {
 }
 
 // Loads from the environment's file or the default location; called with the
-// store locked. Returns false when a file named by the environment is unreadable.
+// store locked. Returns false when the file named by the environment, or a
+// file that is at the default location, cannot be read or is refused.
 bool loadDefaultLocked(Store& s) {
     s.categories.clear();
     s.loaded = true;
+    lastLoadError.clear();
     if (const char* named = std::getenv(JPMG_PREFERENCES_ENV); named != nullptr && *named != '\0') {
-        return parseFile(named, s.categories);
+        return parseFile(named, s.categories) == FileRead::Read;
     }
     const std::string path = defaultPath();
-    if (!path.empty()) {
-        parseFile(path.c_str(), s.categories);
+    if (path.empty()) {
+        return true;
     }
-    return true;
+    switch (parseFile(path.c_str(), s.categories)) {
+        case FileRead::Read:
+            return true;
+        case FileRead::Missing:
+            lastLoadError.clear();
+            return true;
+        case FileRead::Refused:
+            break;
+    }
+    return false;
 }
 
 void ensureLoaded(Store& s) {
@@ -136,8 +269,13 @@ const std::string* findValue(Store& s, const char* category, const char* key) {
 
 bool parseNumber(std::string_view text, double& value) {
     text = trim(text);
+    // from_chars takes a minus sign but no plus; one sign at most, so "+-25"
+    // is no number.
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+            return false;
+        }
     }
     if (text.empty()) {
         return false;
@@ -182,8 +320,15 @@ int jpmg_LoadPreferences(const char* path) {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.categories.clear();
     s.loaded = true;
-    return path != nullptr && parseFile(path, s.categories) ? 1 : 0;
+    lastLoadError.clear();
+    if (path == nullptr) {
+        lastLoadError = "no preference file given";
+        return 0;
+    }
+    return parseFile(path, s.categories) == FileRead::Read ? 1 : 0;
 }
+
+const char* jpmg_PreferencesLoadError(void) { return lastLoadError.c_str(); }
 
 int jpmg_LoadDefaultPreferences(void) {
     Store& s = store();

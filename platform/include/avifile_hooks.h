@@ -53,6 +53,32 @@ AVIFILE_HOOK_API int libraryReferences();
 // File and stream objects alive (not yet released to their last reference).
 AVIFILE_HOOK_API int liveObjects();
 
+// Why the last failed call of this thread into the layer failed, in words
+// for the user ("the disk is full"); empty when it recorded no reason. A host
+// shows it beside its own message. Every call clears it when it begins.
+AVIFILE_HOOK_API std::string lastFailureReason();
+
+// Finishing a recording whose writer died (killed, crashed, the machine
+// stopped): the samples stay where they are; a chunk cut short and whatever
+// follows the last whole sample are cut away, and the indexes and final
+// headers are written as a finished recording has them. Only files laid out
+// as this layer writes them are repaired; any other file is left unchanged.
+// Killed while it runs, the file stays readable, and running it again
+// finishes the job; a complete file is left as it is.
+enum class RepairOutcome {
+    Repaired,
+    AlreadyComplete,  // nothing to do; the file was not changed
+    Refused,          // not a file this layer can repair; it was not changed
+    Failed,           // writing failed part-way; the file stays readable
+};
+struct RepairReport {
+    RepairOutcome outcome = RepairOutcome::Refused;
+    std::string message;    // for the user: what was done, or why not
+    int64_t samples = 0;    // samples the file holds afterwards
+    uint64_t bytesCut = 0;  // bytes cut away after the last whole sample
+};
+AVIFILE_HOOK_API RepairReport repairRecording(const char* path);
+
 // A compressor on offer: four-character code, the short name that
 // VFW_COMPRESSOR takes, a description for people, and whether decoding gives
 // back the exact frames.

@@ -67,6 +67,17 @@ TEST(CompressorChoice, ReadsEverySetting) {
     EXPECT_EQ(choice.keyFrameEvery, 12u);
     EXPECT_EQ(choice.bytesPerSecond, 250000u);
 
+    // The edges of the ranges.
+    ASSERT_EQ(parse("MJPG,keyframes=2147483647,datarate=268435455", choice, message),
+              ChoiceOutcome::Chosen)
+        << message;
+    EXPECT_EQ(choice.keyFrameEvery, 2147483647u);
+    EXPECT_EQ(choice.bytesPerSecond, 268435455u);
+    ASSERT_EQ(parse("MJPG,keyframes=0,datarate=125", choice, message), ChoiceOutcome::Chosen)
+        << message;
+    EXPECT_EQ(choice.keyFrameEvery, 0u);
+    EXPECT_EQ(choice.bytesPerSecond, 125u);
+
     ASSERT_EQ(parse("full,quality=0", choice, message), ChoiceOutcome::Chosen);
     EXPECT_EQ(choice.quality, 0u);
     ASSERT_EQ(parse("full,quality=10000", choice, message), ChoiceOutcome::Chosen);
@@ -90,8 +101,17 @@ TEST(CompressorChoice, RefusesUnknownNamesAndMalformedSettingsWithAMessage) {
         {"MJPG,quality=", "quality"},
         {"MJPG,quality=5x", "quality"},
         {"MJPG,keyframes=many", "keyframes"},
+        {"MJPG,keyframes=2147483648", "from 0 (the compressor's own choice) to 2147483647"},
+        {"MJPG,keyframes=4294967295", "to 2147483647, not '4294967295'"},
+        {"MJPG,keyframes=0x10", "keyframes"},
+        {"MJPG,keyframes=+5", "keyframes"},
+        {"MJPG,keyframes=1e3", "keyframes"},
         {"MJPG,datarate=0", "datarate"},
+        {"MJPG,datarate=124", "from 125 to 268435455, not '124'"},
+        {"MJPG,datarate=268435456", "from 125 to 268435455"},
+        {"MJPG,datarate=4294967295", "from 125 to 268435455"},
         {"MJPG,datarate=99999999999", "datarate"},
+        {"MJPG,quality=0x10", "quality"},
         {"MJPG,speed=3", "unknown setting 'speed'"},
         {"MJPG,quality", "no '='"},
         {"MJPG,", "no '='"},
@@ -184,6 +204,16 @@ TEST(CompressorMenu, AsksAgainAfterAWrongAnswer) {
     EXPECT_EQ(choice.fourcc, mmioFOURCC('M', 'J', 'P', 'G'));
     EXPECT_NE(shown.find("There is no compressor 7"), std::string::npos) << shown;
     EXPECT_NE(shown.find("unknown compressor 'bogus'"), std::string::npos) << shown;
+}
+
+TEST(CompressorMenu, AnAnswerTooLongIsDroppedAndAskedAgain) {
+    CompressorChoice choice;
+    std::string shown;
+    ASSERT_EQ(runMenu(std::string(100000, '1') + "\n2\n", choice, shown), ChoiceOutcome::Chosen);
+    EXPECT_EQ(choice.fourcc, mmioFOURCC('M', 'J', 'P', 'G'));
+    EXPECT_NE(shown.find("longer than 4096 characters"), std::string::npos) << shown.substr(0, 500);
+    EXPECT_EQ(runMenu(std::string(100000, 'x'), choice, shown), ChoiceOutcome::Cancelled)
+        << "the end of the input still cancels";
 }
 
 TEST(CompressorMenu, TakesANameWithSettings) {

@@ -89,6 +89,11 @@ TEST_F(Releases, StreamsKeepTheirFileAndCountIt) {
     PAVISTREAM second = nullptr;
     ASSERT_EQ(AVIFileCreateStreamA(file, &first, &info), AVIERR_OK);
     ASSERT_EQ(AVIFileCreateStreamA(file, &second, &info), AVIERR_OK);
+    // Streams with formats: a file whose streams never got one holds nothing
+    // and is dropped unwritten.
+    BITMAPINFOHEADER format = apitest::dibHeader(4, 2);
+    ASSERT_EQ(AVIStreamSetFormat(first, 0, &format, sizeof format), AVIERR_OK);
+    ASSERT_EQ(AVIStreamSetFormat(second, 0, &format, sizeof format), AVIERR_OK);
     EXPECT_EQ(avifile::liveObjects(), liveAtStart_ + 3);
     EXPECT_EQ(AVIFileRelease(file), 2u) << "each stream holds the file";
     EXPECT_EQ(AVIStreamRelease(first), 0u);

@@ -116,6 +116,77 @@ TEST_F(SaveOptions, AnUnknownCompressorIsExplainedOnStandardError) {
     EXPECT_EQ(options_.fccHandler, 0u);
 }
 
+// The dialog takes key-frame intervals and data rates only within what
+// every codec accepts: at the edges of the ranges each compressor on offer
+// opens and compresses frames; one step beyond, the dialog refuses, names
+// the range and leaves the reason for the host.
+TEST_F(SaveOptions, SettingsAtTheEdgesOfTheirRangesWorkWithEveryCodec) {
+    const std::vector<uint8_t> format = apitest::dibFormatBlock(apitest::dibHeader(32, 32));
+    const std::vector<uint8_t> frame = apitest::dibFrame(32, 32, 5);
+    for (const avifile::CompressorDescription& offered : avifile::availableCompressors()) {
+        for (const char* settings : {",keyframes=2147483647,datarate=268435455",
+                                     ",keyframes=1,datarate=125", ",keyframes=0"}) {
+            const std::string choice = offered.shortName + settings;
+            ScopedEnvironment chosen("VFW_COMPRESSOR", choice);
+            options_ = {};
+            ASSERT_EQ(ask(), TRUE) << choice;
+            Recording recording = open(dir_.file("edge.avi"), 32, 32, ~DWORD{0});
+            ASSERT_EQ(AVIMakeCompressedStream(&recording.compressed, recording.raw, &options_,
+                                              nullptr),
+                      AVIERR_OK)
+                << choice << ": " << avifile::lastFailureReason();
+            EXPECT_EQ(AVIStreamSetFormat(recording.compressed, 0,
+                                         const_cast<uint8_t*>(format.data()),
+                                         static_cast<LONG>(format.size())),
+                      AVIERR_OK)
+                << choice << ": " << avifile::lastFailureReason();
+            for (LONG position = 0; position < 3; ++position) {
+                EXPECT_EQ(AVIStreamWrite(recording.compressed, position, 1,
+                                         const_cast<uint8_t*>(frame.data()),
+                                         static_cast<LONG>(frame.size()), AVIIF_KEYFRAME, nullptr,
+                                         nullptr),
+                          AVIERR_OK)
+                    << choice << " frame " << position << ": " << avifile::lastFailureReason();
+            }
+            close(recording);
+        }
+    }
+    const std::pair<const char*, const char*> beyond[] = {
+        {"h264,keyframes=2147483648", "keyframes must be a whole number of frames from 0"},
+        {"h264,keyframes=4294967295", "to 2147483647, not '4294967295'"},
+        {"mjpeg,datarate=124", "datarate must be a whole number of bytes per second from 125 to "
+                               "268435455, not '124'"},
+        {"mjpeg,datarate=268435456", "from 125 to 268435455, not '268435456'"},
+        {"mpeg4,datarate=4294967295", "from 125 to 268435455"},
+    };
+    for (const auto& [choice, expected] : beyond) {
+        ScopedEnvironment chosen("VFW_COMPRESSOR", choice);
+        options_ = {};
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(ask(), FALSE) << choice;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(expected), std::string::npos)
+            << choice;
+        const std::string reason = avifile::lastFailureReason();
+        EXPECT_NE(reason.find(std::string("VFW_COMPRESSOR=") + choice), std::string::npos) << reason;
+        EXPECT_NE(reason.find(expected), std::string::npos) << reason;
+        EXPECT_EQ(options_.fccHandler, 0u) << choice;
+    }
+}
+
+TEST_F(SaveOptions, ACancelLeavesItsReasonAndAnAnswerClearsAnOldOne) {
+    {
+        ScopedEnvironment cancel("VFW_COMPRESSOR", "cancel");
+        EXPECT_EQ(ask(), FALSE);
+        EXPECT_NE(avifile::lastFailureReason().find("Cancel"), std::string::npos);
+    }
+    ScopedEnvironment chosen("VFW_COMPRESSOR", "full");
+    EXPECT_EQ(ask(), TRUE);
+    EXPECT_EQ(avifile::lastFailureReason(), "");
+    avifile::setSaveOptionsHook([](AVICOMPRESSOPTIONS&) { return false; });
+    EXPECT_EQ(ask(), FALSE);
+    EXPECT_NE(avifile::lastFailureReason().find("cancelled"), std::string::npos);
+}
+
 TEST_F(SaveOptions, TheHookAnswersBeforeAnythingElse) {
     ScopedEnvironment cancel("VFW_COMPRESSOR", "cancel");
     int calls = 0;

@@ -1,13 +1,15 @@
-// Key frames: the interval asked for, and the flags readers find in the
-// file being those the codec produced.
+// Key frames: the interval asked for, the flags readers find in the file
+// being those the codec produced, and the samples themselves telling them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "codec_expectations.h"
 #include "codecs/encoder.h"
+#include "codecs/key_frame_probe.h"
 #include "recording.h"
 #include "support/ffmpeg_tools.h"
+#include "support/riff_reader.h"
 #include "support/temp_dir.h"
 
 using avifile::codecs::EncoderSettings;
@@ -29,6 +31,19 @@ protected:
         const Recording recording = record(settings, TestPicture{64, 48}, kFrames, path);
         EXPECT_TRUE(recording.written);
         EXPECT_EQ(probeKeyFrames(path), recording.keyFrames);
+        // What a repair of the file, without its index, would make of each
+        // sample: the same flags, read from the samples themselves.
+        const riffcheck::File file = riffcheck::parseFile(path);
+        const auto bytes = riffcheck::readWholeFile(path);
+        const BITMAPINFOHEADER format = formatHeader(recording.format);
+        const avifile::codecs::ProbedFormat probed{format.biCompression, format.biWidth,
+                                                   format.biHeight};
+        std::vector<bool> probedKeys;
+        for (const riffcheck::Sample& sample : file.samples) {
+            probedKeys.push_back(avifile::codecs::sampleIsKeyFrame(
+                probed, riffcheck::sampleData(bytes, sample)));
+        }
+        EXPECT_EQ(probedKeys, recording.keyFrames);
         return recording.keyFrames;
     }
 

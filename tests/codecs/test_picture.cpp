@@ -30,7 +30,44 @@ Rgb colourAt(int x, int y, int width, int height, int index) {
                static_cast<uint8_t>(50 + 150 * wave)};
 }
 
+struct NamedColour {
+    Rgb rgb;
+    const char* name;
+};
+
+constexpr NamedColour kBars[] = {
+    {{255, 0, 0}, "red"},       {{0, 255, 0}, "green"},     {{0, 0, 255}, "blue"},
+    {{0, 255, 255}, "cyan"},    {{255, 0, 255}, "magenta"}, {{255, 255, 0}, "yellow"},
+    {{255, 255, 255}, "white"}, {{0, 0, 0}, "black"},       {{64, 64, 64}, "grey 64"},
+    {{128, 128, 128}, "grey 128"}, {{192, 192, 192}, "grey 192"}, {{32, 32, 32}, "grey 32"},
+};
+constexpr int kBarColumns = 4;
+constexpr int kBarRows = 3;
+
+Rgb barAt(int x, int y, int width, int height) {
+    return kBars[(y * kBarRows / height) * kBarColumns + x * kBarColumns / width].rgb;
+}
+
 }  // namespace
+
+std::vector<TestPicture::Patch> TestPicture::colourPatches() const {
+    std::vector<Patch> patches;
+    for (int i = 0; i < kBarColumns * kBarRows; ++i) {
+        const int column = i % kBarColumns;
+        const int row = i / kBarColumns;
+        const NamedColour& bar = kBars[i];
+        const int x = (2 * column + 1) * width / (2 * kBarColumns);
+        patches.push_back({x, (2 * row + 1) * height / (2 * kBarRows), bar.rgb.r, bar.rgb.g,
+                           bar.rgb.b, bar.name});
+        // And next to the first and the last row of the frame, which the
+        // conversion treats apart from the rest.
+        if (row == 0 || row == kBarRows - 1) {
+            patches.push_back({x, row == 0 ? 2 : height - 3, bar.rgb.r, bar.rgb.g, bar.rgb.b,
+                               bar.name});
+        }
+    }
+    return patches;
+}
 
 BITMAPINFOHEADER TestPicture::header() const {
     BITMAPINFOHEADER h{};
@@ -57,7 +94,8 @@ std::vector<uint8_t> TestPicture::frame(int index) const {
         const int row = topDown ? y : height - 1 - y;
         uint8_t* out = bytes.data() + static_cast<size_t>(row) * stride();
         for (int x = 0; x < width; ++x) {
-            const Rgb c = colourAt(x, y, width, height, index);
+            const Rgb c = colourBars ? barAt(x, y, width, height)
+                                     : colourAt(x, y, width, height, index);
             uint8_t* pixel = out + static_cast<size_t>(x) * pixelBytes;
             pixel[0] = c.b;
             pixel[1] = c.g;
@@ -75,7 +113,8 @@ std::vector<uint8_t> TestPicture::rgbFrame(int index) const {
     rgb.reserve(static_cast<size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const Rgb c = colourAt(x, y, width, height, index);
+            const Rgb c = colourBars ? barAt(x, y, width, height)
+                                     : colourAt(x, y, width, height, index);
             rgb.insert(rgb.end(), {c.r, c.g, c.b});
         }
     }

@@ -13,6 +13,9 @@ struct TestPicture {
     int height = 0;
     int bitsPerPixel = 24;
     bool topDown = false;  // a negative biHeight: the first row is the top
+    // Instead of the moving picture, a still one of flat areas in a 4 x 3
+    // grid: the primaries, their complements, white, black and greys.
+    bool colourBars = false;
 
     BITMAPINFOHEADER header() const;
     size_t stride() const;
@@ -26,6 +29,15 @@ struct TestPicture {
 
     // The same frame as packed rgb24, top row first: what ffmpeg decodes.
     std::vector<uint8_t> rgbFrame(int index) const;
+
+    // Where the colour bars are measured, and the colour there: the centre
+    // of each flat area, and points two rows from the top and bottom edges.
+    struct Patch {
+        int x, y;
+        uint8_t r, g, b;
+        const char* name;
+    };
+    std::vector<Patch> colourPatches() const;
 };
 
 #endif  // TESTS_CODECS_TEST_PICTURE_H

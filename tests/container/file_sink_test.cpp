@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
+#include "api/failure_reason.h"
+#include "container/avi_writer.h"
 #include "riff/byte_sink.h"
 #include "support/riff_reader.h"
 #include "support/temp_dir.h"
@@ -34,7 +37,7 @@ TEST(FileSink, CreatesTruncatesAppendsAndOverwrites) {
     }
     auto sink = createFileSink(path.c_str());
     ASSERT_NE(sink, nullptr);
-    EXPECT_EQ(sizeOnDisk(path), 0u);  // truncated
+    EXPECT_EQ(sizeOnDisk(path), 1000u);  // untouched until the first write
     EXPECT_EQ(sink->size(), 0u);
 
     // More parts than one system call takes: all arrive, in order.
@@ -44,7 +47,7 @@ TEST(FileSink, CreatesTruncatesAppendsAndOverwrites) {
         values[i] = static_cast<uint8_t>(i * 7);
         parts.push_back(ConstBuffer{&values[i], 1});
     }
-    ASSERT_TRUE(sink->append(parts));
+    ASSERT_TRUE(sink->append(parts));  // truncates the earlier file first
     EXPECT_EQ(sink->size(), values.size());
     // On disk at once, before the sink is closed.
     EXPECT_EQ(sizeOnDisk(path), values.size());
@@ -63,12 +66,40 @@ TEST(FileSink, CreatesTruncatesAppendsAndOverwrites) {
     EXPECT_EQ(riffcheck::readWholeFile(path), expected);
 }
 
-TEST(FileSink, PathThatCannotBeCreatedGivesNull) {
+// Paths that cannot hold a movie give null at once, with a reason, and
+// leave nothing behind; a pipe with no reader does not make the call wait.
+TEST(FileSink, PathThatCannotHoldAMovieGivesNull) {
     TempDir dir;
-    EXPECT_EQ(createFileSink(dir.file("no-such-folder/x.avi").c_str()), nullptr);
-    EXPECT_EQ(createFileSink(""), nullptr);
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.file("no-such-folder/x.avi"), std::string(),
+                                    dir.path().string(), fifo, std::string("/dev/tty")}) {
+        avifile::clearFailureReason();
+        EXPECT_EQ(createFileSink(path.c_str()), nullptr) << path;
+        EXPECT_FALSE(avifile::failureReason().empty()) << path;
+    }
     EXPECT_EQ(createFileSink(nullptr), nullptr);
-    EXPECT_EQ(createFileSink(dir.path().string().c_str()), nullptr);  // a folder
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no-such-folder")));
+}
+
+// A sink dropped before its first write leaves the path as it was: an
+// earlier file byte for byte, and no file where there was none.
+TEST(FileSink, SinkDroppedUnwrittenLeavesThePathAsItWas) {
+    TempDir dir;
+    const std::string existing = dir.file("old.avi");
+    {
+        std::ofstream old(existing, std::ios::binary);
+        old << std::string(5000, 'o');
+    }
+    // Truncating, and overwriting in place.
+    for (auto* open : {+[](const char* path) { return createFileSink(path); },
+                       +[](const char* path) { return avifile::createAviFileSink(path); }}) {
+        EXPECT_NE(open(existing.c_str()), nullptr);
+        EXPECT_EQ(riffcheck::readWholeFile(existing), std::vector<uint8_t>(5000, 'o'));
+        const std::string fresh = dir.file("new.avi");
+        EXPECT_NE(open(fresh.c_str()), nullptr);
+        EXPECT_FALSE(std::filesystem::exists(fresh));
+    }
 }
 
 // In a child under a small file-size limit: an append that would pass it

@@ -3,11 +3,16 @@
 // finished file nor in one whose writer died part-way.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 
 #include "container/avi_writer.h"
 #include "container_fixtures.h"
@@ -103,18 +108,90 @@ TEST(OverwriteInPlace, UnfinishedRecordingShowsNoOldFrames) {
     expectFramesDecode(path, 0, 12);
 }
 
-TEST(OverwriteInPlace, RecordingThatDiedBeforeItsFirstFrameShowsNoOldFrame) {
+// Until the first frame is written the earlier recording stays whole: a
+// writer that dies before then has destroyed nothing.
+TEST(OverwriteInPlace, RecordingThatDiedBeforeItsFirstFrameLeavesTheOldOneWhole) {
     TempDir dir;
     const std::string path = dir.file("movie.avi");
     record(path, 100, 20, true);
+    const auto before = riffcheck::readWholeFile(path);
     recordAndDieInChild(path, 0, 0);
-    DecodedVideo video;
-    if (decodeVideo(path, video)) {
-        EXPECT_TRUE(video.frames.empty());
+    EXPECT_EQ(riffcheck::readWholeFile(path), before);
+    expectFramesDecode(path, 100, 20);
+}
+
+// A writer killed at random moments while it overwrites a longer recording
+// of larger frames, so that a kill often lands inside a write: every frame
+// a reader finds is a new one, whole, and there are at least as many as were
+// reported written; the old recording never shows through a cut write.
+TEST(OverwriteInPlace, KilledAtRandomMomentsShowsOnlyWholeNewFrames) {
+    constexpr int kBigWidth = 320;
+    constexpr int kBigHeight = 240;
+    constexpr int kFrames = 48;
+    constexpr int kTrials = 40;
+    TempDir dir;
+    const std::string original = dir.file("original.avi");
+    {
+        auto writer = fixtures::videoWriter(createAviFileSink(original.c_str()), kBigWidth,
+                                            kBigHeight);
+        for (int i = 0; i < kFrames + 8; ++i) {
+            const auto frame = fixtures::dibFrame(kBigWidth, kBigHeight, 1000 + i);
+            ASSERT_EQ(writer->writeSample(0, frame.data(), frame.size(), true), AVIERR_OK);
+        }
+        ASSERT_EQ(writer->finish(), AVIERR_OK);
     }
-    const auto bytes = riffcheck::readWholeFile(path);
-    ASSERT_GE(bytes.size(), 8u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "JUNK");
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < kFrames; ++i) {
+        frames.push_back(fixtures::dibFrame(kBigWidth, kBigHeight, i));
+    }
+    std::mt19937 random(20261208);
+    const std::string path = dir.file("movie.avi");
+    for (int trial = 0; trial < kTrials; ++trial) {
+        std::filesystem::copy_file(original, path,
+                                   std::filesystem::copy_options::overwrite_existing);
+        int reports[2];
+        ASSERT_EQ(pipe(reports), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(reports[0]);
+            auto writer = fixtures::videoWriter(createAviFileSink(path.c_str()), kBigWidth,
+                                                kBigHeight);
+            for (const auto& frame : frames) {
+                if (writer->writeSample(0, frame.data(), frame.size(), true) != AVIERR_OK ||
+                    write(reports[1], "+", 1) != 1) {
+                    _exit(1);
+                }
+            }
+            _exit(0);  // as if killed after the last frame
+        }
+        close(reports[1]);
+        const size_t killAfter = std::uniform_int_distribution<size_t>(1, kFrames - 8)(random);
+        const auto delay = std::chrono::microseconds(
+            std::uniform_int_distribution<int>(0, 400)(random));
+        size_t reported = 0;
+        char mark = 0;
+        while (read(reports[0], &mark, 1) == 1) {
+            if (++reported == killAfter) {
+                std::this_thread::sleep_for(delay);
+                kill(child, SIGKILL);
+            }
+        }
+        close(reports[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "a write failed";
+
+        DecodedVideo video;
+        ASSERT_TRUE(decodeVideo(path, video)) << "trial " << trial;
+        ASSERT_GE(video.frames.size(), reported) << "trial " << trial;
+        for (size_t i = 0; i < video.frames.size(); ++i) {
+            ASSERT_LT(i, frames.size()) << "trial " << trial << ": an old frame shows";
+            ASSERT_EQ(video.frames[i], fixtures::expectedRgb(kBigWidth, kBigHeight, frames[i]))
+                << "trial " << trial << ", frame " << i << " of " << video.frames.size()
+                << " (" << reported << " reported)";
+        }
+    }
 }
 
 // The sink itself: the marker stands right after the new end until the sink
@@ -130,14 +207,11 @@ TEST(OverwriteInPlace, MarkerFollowsTheEndAndShortRunsAreZeroed) {
     auto sink = createAviFileSink(path.c_str());
     ASSERT_NE(sink, nullptr);
     EXPECT_EQ(sink->size(), 0u);
-    auto bytes = riffcheck::readWholeFile(path);
-    ASSERT_EQ(bytes.size(), 1000u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "JUNK");
 
     const std::vector<uint8_t> data(600, 7);
     const ConstBuffer part{data.data(), data.size()};
     ASSERT_TRUE(sink->append({&part, 1}));
-    bytes = riffcheck::readWholeFile(path);
+    auto bytes = riffcheck::readWholeFile(path);
     ASSERT_EQ(bytes.size(), 1000u);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 600), data);
     EXPECT_EQ(std::string(bytes.begin() + 600, bytes.begin() + 604), "JUNK");

@@ -136,8 +136,6 @@ TEST(WriterFailure, WriterWithoutSinkRefusesEveryWrite) {
 TEST(WriterFailure, WriterDroppedUnfinishedLeavesCurrentCounts) {
     ContainerSettings settings;
     settings.riffLimit = 24 << 10;
-    settings.refreshEverySeconds = 1e9;
-    settings.refreshEveryBytes = UINT64_MAX;
     LimitedRecording rec(settings);
     for (int i = 0; i < 70; ++i) {
         ASSERT_EQ(rec.write(i), AVIERR_OK);

@@ -1,6 +1,8 @@
 // The host's preference store: the INI file, where it is found, lookups with
 // defaults, and settings made by the host program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -137,6 +139,11 @@ TEST_F(HostPreferences, NumberTextsThatAreNotNumbersGiveTheDefault) {
          "suffix = 15fps\n"
          "two = 1 2\n"
          "hex = 0x10\n"
+         "hexfloat = 0x1p4\n"
+         "binary = 0b101\n"
+         "grouped = 1_000\n"
+         "twosigns = +-25\n"
+         "twoplus = ++25\n"
          "comma = 29,97\n"
          "empty =\n"
          "huge = 1e999\n"
@@ -148,7 +155,9 @@ TEST_F(HostPreferences, NumberTextsThatAreNotNumbersGiveTheDefault) {
          "plus = +7\n"
          "exponent = 1e3\n"
          "quoted = \" 8 \"\n");
-    for (const char* key : {"word", "suffix", "two", "hex", "comma", "empty", "huge"}) {
+    for (const char* key : {"word", "suffix", "two", "hex", "hexfloat", "binary", "grouped",
+                            "twosigns", "twoplus", "comma",
+                            "empty", "huge"}) {
         EXPECT_EQ(number("n", key, 15.0), 15.0) << key;
     }
     EXPECT_EQ(number("n", "plain"), 30.0);
@@ -259,6 +268,65 @@ TEST_F(HostPreferences, NoFileAtTheDefaultLocationIsAnEmptyStoreNotAnError) {
     ScopedEnv xdg("XDG_CONFIG_HOME", (dir_.path() / "nothing here").c_str());
     EXPECT_EQ(jpmg_LoadDefaultPreferences(), 1);
     EXPECT_EQ(text(kCategory, "moviestring"), "<default>");
+}
+
+// Files that are no preference file: each is refused at once, with a reason
+// that names it, and leaves the store empty. Before, a FIFO blocked the open,
+// /dev/urandom was read for ever and /dev/zero filled the memory. An alarm
+// ends the test program, rather than leave it hanging, if that comes back.
+TEST_F(HostPreferences, FilesThatAreNoPreferenceFileAreRefusedAtOnce) {
+    const std::string fifo = dir_.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = dir_.file("large.ini");
+    writeFile(large, "[vantorel_movies]\nmoviespeed = 9\n" + std::string(1 << 20, '#'));
+    struct Case {
+        std::string path;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {fifo, "is not a regular file"},
+        {dir_.path().string(), "is not a regular file"},
+        {"/dev/zero", "is not a regular file"},
+        {"/dev/urandom", "is not a regular file"},
+        {large, "is larger than 1 MiB"},
+        {dir_.file("absent.ini"), "No such file"},
+        {dir_.file("absent.ini/below"), "cannot read"},
+    };
+    alarm(30);
+    for (const Case& bad : cases) {
+        jpmg_SetStringPreference(kCategory, "moviestring", "before");
+        EXPECT_EQ(jpmg_LoadPreferences(bad.path.c_str()), 0) << bad.path;
+        EXPECT_EQ(text(kCategory, "moviestring"), "<default>") << bad.path;
+        const std::string reason = jpmg_PreferencesLoadError();
+        EXPECT_NE(reason.find(bad.reason), std::string::npos) << bad.path << ": " << reason;
+        EXPECT_NE(reason.find(bad.path), std::string::npos) << bad.path << ": " << reason;
+
+        ScopedEnv named(JPMG_PREFERENCES_ENV, bad.path.c_str());
+        EXPECT_EQ(jpmg_LoadDefaultPreferences(), 0) << bad.path;
+        EXPECT_NE(std::string(jpmg_PreferencesLoadError()).find(bad.reason), std::string::npos)
+            << bad.path;
+    }
+    // At the default location a missing file is no error, but a FIFO is.
+    ScopedEnv named(JPMG_PREFERENCES_ENV, nullptr);
+    std::filesystem::create_directories(dir_.path() / "xdg/jhost");
+    ScopedEnv xdg("XDG_CONFIG_HOME", (dir_.path() / "xdg").c_str());
+    EXPECT_EQ(jpmg_LoadDefaultPreferences(), 1);
+    EXPECT_STREQ(jpmg_PreferencesLoadError(), "");
+    ASSERT_EQ(mkfifo((dir_.path() / "xdg/jhost/preferences.ini").c_str(), 0600), 0);
+    EXPECT_EQ(jpmg_LoadDefaultPreferences(), 0);
+    EXPECT_NE(std::string(jpmg_PreferencesLoadError()).find("is not a regular file"),
+              std::string::npos);
+    alarm(0);
+}
+
+TEST_F(HostPreferences, AFileOfExactlyOneMebibyteIsRead) {
+    const std::string settings = "[vantorel_movies]\nmoviespeed = 9\n";
+    const std::string path = dir_.file("full.ini");
+    writeFile(path, std::string((1 << 20) - settings.size() - 1, '#') + "\n" + settings);
+    ASSERT_EQ(std::filesystem::file_size(path), 1u << 20);
+    ASSERT_EQ(jpmg_LoadPreferences(path.c_str()), 1) << jpmg_PreferencesLoadError();
+    EXPECT_STREQ(jpmg_PreferencesLoadError(), "");
+    EXPECT_EQ(number(kCategory, "moviespeed"), 9.0);
 }
 
 // A host that never loads the store explicitly gets the user's file at the

@@ -91,6 +91,42 @@ TEST_F(CreationFailure, CompressorThatCannotBeMadeGivesNullAndFreesTheOptions) {
     expectWriterIdle();
 }
 
+// Every way the dialog can fail leaves the path exactly as it was: an
+// earlier movie byte for byte, and no file where there was none.
+TEST_F(CreationFailure, FailedCreationLeavesThePathAsItWas) {
+    HostFrame frame(6, 4, 5);
+    const std::string existing = dir_.file("existing.avi");
+    ASSERT_EQ(record(existing, 6, 4, {&frame}), std::vector<int32_t>{1});
+    const auto before = riffcheck::readWholeFile(existing);
+    for (const char* answer : {"cancel", "no-such-codec", "mjpeg,quality=10001", "ZZZZ"}) {
+        if (std::string(answer) == "ZZZZ") {
+            // A compressor that the dialog offers but that cannot be made.
+            avifile::setSaveOptionsHook([](AVICOMPRESSOPTIONS& options) {
+                options.fccHandler = mmioFOURCC('Z', 'Z', 'Z', 'Z');
+                return true;
+            });
+        } else {
+            setenv("VFW_COMPRESSOR", answer, 1);
+        }
+        const std::string fresh = dir_.file("fresh.avi");
+        EXPECT_EQ(plugin().create(existing.c_str(), 6, 4), nullptr) << answer;
+        EXPECT_EQ(riffcheck::readWholeFile(existing), before) << answer;
+        EXPECT_EQ(plugin().create(fresh.c_str(), 6, 4), nullptr) << answer;
+        EXPECT_FALSE(std::filesystem::exists(fresh)) << answer;
+        avifile::setSaveOptionsHook({});
+    }
+    setenv("VFW_COMPRESSOR", "full", 1);
+    expectWriterIdle();
+}
+
+// A pipe as the output is refused at once, also when nothing reads it.
+TEST_F(CreationFailure, PipeAsTheOutputGivesNullWithoutWaiting) {
+    const std::string fifo = dir_.file("pipe.avi");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(plugin().create(fifo.c_str(), 16, 16), nullptr);
+    expectWriterIdle();
+}
+
 TEST_F(CreationFailure, FileThatCannotBeOpenedGivesNull) {
     const std::string path = dir_.file("missing-folder/movie.avi");
     EXPECT_EQ(plugin().create(path.c_str(), 16, 16), nullptr);

@@ -40,6 +40,25 @@ TEST_F(FrameFailure, AddFrameWithoutAnOpenMovieReturnsZero) {
     EXPECT_TRUE(decodesTo(path, {&frame}));
 }
 
+// Only the open movie's record is used: a copy of it, or the record after
+// its close, is ignored by add-frame and by close, so that a host's stray
+// record neither ends the open movie nor reaches freed memory.
+TEST_F(FrameFailure, RecordsOtherThanTheOpenOneAreIgnored) {
+    const std::string path = dir_.file("own.avi");
+    HostFrame first(4, 3, 1);
+    HostFrame second(4, 3, 2);
+    MovieRecord* movie = plugin().create(path.c_str(), 4, 3);
+    ASSERT_NE(movie, nullptr);
+    MovieRecord copy = *movie;
+    EXPECT_EQ(plugin().addFrame(&copy, 4, 3, &first.stack), 0);
+    plugin().close(&copy);
+    EXPECT_EQ(plugin().addFrame(movie, 4, 3, &first.stack), 1) << "the open movie goes on";
+    EXPECT_EQ(plugin().addFrame(movie, 4, 3, &second.stack), 1);
+    plugin().close(movie);
+    plugin().close(movie);  // twice: ignored, the record is not read again
+    EXPECT_TRUE(decodesTo(path, {&first, &second}));
+}
+
 TEST_F(FrameFailure, BadArgumentsReturnZeroAndWriteNothing) {
     const std::string path = dir_.file("bad.avi");
     HostFrame good(6, 5, 1);

@@ -1,5 +1,9 @@
 // The frame rate and stream name that the host's preferences give a movie.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 
@@ -130,6 +134,42 @@ TEST_F(Preferences, UserPreferenceFileApplies) {
     const riffcheck::Stream stream = recordOne("from-file.avi");
     EXPECT_EQ(stream.header.rate, 24u);
     EXPECT_EQ(stream.name, "Studio take");
+}
+
+// A host that never loads the store gets it loaded at the plug-in's first
+// lookup. When the environment names something that is no preference file
+// (a FIFO would block that lookup for ever, /dev/zero fill the memory), the
+// movie gets the defaults at once. Each case runs in a fresh process, whose
+// store is not loaded yet; an alarm ends one that hangs.
+TEST(PreferencesFirstUse, NoPreferenceFileGivesTheDefaultsWithoutWaiting) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string& named : {dir.file("fifo"), std::string("/dev/zero")}) {
+        const std::string movie = dir.file("first.avi");
+        EXPECT_EXIT(
+            {
+                alarm(30);
+                setenv("JHOST_PREFERENCES", named.c_str(), 1);
+                setenv("VFW_COMPRESSOR", "full", 1);
+                const PluginEntryPoints* plugin = loadedPlugin();
+                HostFrame frame(4, 2, 3);
+                MovieRecord* record = plugin->create(movie.c_str(), 4, 2);
+                const bool added =
+                    record != nullptr && plugin->addFrame(record, 4, 2, &frame.stack) == 1;
+                if (record != nullptr) {
+                    plugin->close(record);
+                }
+                const riffcheck::File file = riffcheck::parseFile(movie);
+                std::exit(added && file.ok() && file.streams.size() == 1 &&
+                                  file.streams[0].header.rate == 15 && file.streams[0].hasName &&
+                                  file.streams[0].name == "BRELK"
+                              ? 0
+                              : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << named;
+    }
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ std::string compressorTable() {
                       compressor.lossless ? "lossless" : "lossy", compressor.description.c_str());
         table += line;
     }
-    table += "\nPick one with --codec NAME, optionally with ,quality=N (0-10000), ,keyframes=N\n"
-             "and ,datarate=N (bytes per second), e.g. --codec mjpeg,quality=9000\n";
+    table += "\nPick one with --codec NAME, optionally with ,quality=N (0-10000),\n"
+             ",keyframes=N (0-2147483647) and ,datarate=N (125-268435455 bytes per second),\n"
+             "e.g. --codec mjpeg,quality=9000\n";
     return table;
 }

@@ -1,5 +1,6 @@
-// Where avirec's frames come from: the test picture, image files or raw
-// planar frames, each giving frames as three 8-bit planes.
+// Where avirec's frames come from: the test picture, raw frames, or images
+// and streams that FFmpeg's libraries decode, each giving frames as three
+// 8-bit planes.
 #ifndef AVIREC_FRAME_SOURCE_H
 #define AVIREC_FRAME_SOURCE_H
 
@@ -21,15 +22,35 @@ struct PlanarFrame {
     void resize(int frameWidth, int frameHeight);
 };
 
+// The plug-in hands every frame on as a 24-bit bitmap with rows padded to
+// 4 bytes, whose byte count must pass as a signed 32-bit length.
+constexpr uint64_t kMaxFrameBytes = 2147483647;
+
+// The bitmap bytes of a frame of that size (both above 0).
+uint64_t frameBitmapBytes(int width, int height);
+
+// Whether a movie can take frames of that size.
+bool frameFitsMovie(int width, int height);
+
+// What a read gave.
+enum class ReadStatus {
+    Frame,        // the frame was filled
+    End,          // the input has no more frames
+    Failed,       // the input failed; the reason is in `error`
+    Interrupted,  // a stop signal came while waiting for the frame
+};
+
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
-    virtual int width() const = 0;
-    virtual int height() const = 0;
+    // The frame count when it is known before the frames are read, else -1.
     virtual int frameCount() const = 0;
-    // Fills `frame` with frame `index` (0, 1, 2, ... in order). False with a
-    // message for the user in `error`.
-    virtual bool read(int index, PlanarFrame& frame, std::string& error) = 0;
+    // Fills `frame` with the next frame, at the size the input gives.
+    virtual ReadStatus read(PlanarFrame& frame, std::string& error) = 0;
+    // The frame size when it is known before the frames are read.
+    virtual bool sizeKnownAhead(int& /*width*/, int& /*height*/) const { return false; }
+    // Whether the frames come from standard input.
+    virtual bool fromStandardInput() const { return false; }
 };
 
 // The source that the options ask for. Null with the reason in `error`.

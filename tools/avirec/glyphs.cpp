@@ -1,6 +1,7 @@
 // Glyph bitmaps (one row per byte, bit 4 the leftmost pixel) and drawing.
 #include "glyphs.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -39,34 +40,35 @@ const Glyph* findGlyph(char character) {
     return nullptr;
 }
 
-void fillCell(PlanarFrame& frame, int x, int y, int scale, Colour colour) {
-    for (int row = y; row < y + scale; ++row) {
-        if (row < 0 || row >= frame.height) {
-            continue;
-        }
-        for (int column = x; column < x + scale; ++column) {
-            if (column < 0 || column >= frame.width) {
-                continue;
-            }
-            const size_t at = static_cast<size_t>(row) * frame.width + column;
-            frame.red[at] = colour.red;
-            frame.green[at] = colour.green;
-            frame.blue[at] = colour.blue;
-        }
+// Fills the part of the cell at (x, y) that lies inside the frame.
+void fillCell(PlanarFrame& frame, int64_t x, int64_t y, int64_t scale, Colour colour) {
+    const int64_t x0 = std::clamp<int64_t>(x, 0, frame.width);
+    const int64_t x1 = std::clamp<int64_t>(x + scale, 0, frame.width);
+    const int64_t y0 = std::clamp<int64_t>(y, 0, frame.height);
+    const int64_t y1 = std::clamp<int64_t>(y + scale, 0, frame.height);
+    for (int64_t row = y0; row < y1; ++row) {
+        const auto at = static_cast<size_t>(row) * static_cast<size_t>(frame.width);
+        std::fill(frame.red.begin() + at + x0, frame.red.begin() + at + x1, colour.red);
+        std::fill(frame.green.begin() + at + x0, frame.green.begin() + at + x1, colour.green);
+        std::fill(frame.blue.begin() + at + x0, frame.blue.begin() + at + x1, colour.blue);
     }
 }
 
 }  // namespace
 
-int textWidth(std::string_view text, int scale) {
+int64_t textWidth(std::string_view text, int64_t scale) {
     if (text.empty()) {
         return 0;
     }
-    return (static_cast<int>(text.size()) * (kGlyphWidth + 1) - 1) * scale;
+    return (static_cast<int64_t>(text.size()) * (kGlyphWidth + 1) - 1) * scale;
 }
 
-void drawText(PlanarFrame& frame, int x, int y, int scale, std::string_view text, Colour colour) {
+void drawText(PlanarFrame& frame, int64_t x, int64_t y, int64_t scale, std::string_view text,
+              Colour colour) {
     for (char character : text) {
+        if (x >= frame.width) {
+            break;
+        }
         if (const Glyph* glyph = findGlyph(character)) {
             for (int row = 0; row < kGlyphHeight; ++row) {
                 for (int column = 0; column < kGlyphWidth; ++column) {

@@ -19,10 +19,12 @@ struct Colour {
 
 // Draws `text` with its top-left corner at (x, y), each font cell `scale`
 // pixels square and one cell of space between characters. Characters the
-// font lacks are left blank; parts outside the frame are clipped.
-void drawText(PlanarFrame& frame, int x, int y, int scale, std::string_view text, Colour colour);
+// font lacks are left blank; parts outside the frame are clipped, and the
+// work done is in proportion to the pixels drawn.
+void drawText(PlanarFrame& frame, int64_t x, int64_t y, int64_t scale, std::string_view text,
+              Colour colour);
 
 // Width in pixels of `text` drawn at `scale`.
-int textWidth(std::string_view text, int scale);
+int64_t textWidth(std::string_view text, int64_t scale);
 
 #endif  // AVIREC_GLYPHS_H

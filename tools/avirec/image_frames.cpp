@@ -1,5 +1,5 @@
-// Image decoding through libavformat / libavcodec, with libswscale turning
-// the decoded pixels into planar G, B, R samples.
+// Decoding through libavformat / libavcodec, with libswscale turning the
+// decoded pixels into planar G, B, R samples.
 #include "image_frames.h"
 
 extern "C" {
@@ -10,7 +10,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+
+#include "stop_signal.h"
 
 namespace {
 
@@ -20,18 +26,22 @@ std::string describe(int status) {
     return text;
 }
 
-// Owns what one decode opened and closes it on every way out.
+// Ends a wait of the libraries for input once a stop was asked for.
+int interruptWhenStopped(void* /*unused*/) { return stopRequested() ? 1 : 0; }
+
+// Owns what one input opened and closes it on every way out.
 struct DecodeSession {
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* decoded = nullptr;
-    AVFrame* planar = nullptr;
-    SwsContext* scaler = nullptr;
+    int stream = -1;
+    bool flushed = false;
 
+    DecodeSession() = default;
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
     ~DecodeSession() {
-        sws_freeContext(scaler);
-        av_frame_free(&planar);
         av_frame_free(&decoded);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -39,154 +49,235 @@ struct DecodeSession {
     }
 };
 
-bool openDecoder(const std::string& path, DecodeSession& session, int& streamIndex,
-                 std::string& error) {
-    int status = avformat_open_input(&session.format, path.c_str(), nullptr, nullptr);
-    if (status < 0) {
-        error = "cannot open image " + path + ": " + describe(status);
+// The name of an input in messages.
+std::string inputName(const std::string& path) {
+    return path == "-" ? std::string("standard input") : "image " + path;
+}
+
+// The libraries would open a FIFO and wait for a writer, or read a device
+// such as /dev/zero without end: only regular files and standard input are
+// handed to them.
+bool isReadable(const std::string& path, std::string& error) {
+    if (path == "-") {
+        if (isatty(STDIN_FILENO) == 1) {
+            error = "standard input is a terminal: pipe the frames into avirec";
+            return false;
+        }
+        return true;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot open image " + path + ": " + std::strerror(errno);
         return false;
     }
-    status = avformat_find_stream_info(session.format, nullptr);
-    if (status < 0) {
-        error = "cannot read image " + path + ": " + describe(status);
-        return false;
-    }
-    const AVCodec* decoder = nullptr;
-    streamIndex = av_find_best_stream(session.format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    if (streamIndex < 0 || decoder == nullptr) {
-        error = "no picture in " + path;
-        return false;
-    }
-    session.codec = avcodec_alloc_context3(decoder);
-    if (session.codec == nullptr ||
-        avcodec_parameters_to_context(session.codec,
-                                      session.format->streams[streamIndex]->codecpar) < 0 ||
-        (status = avcodec_open2(session.codec, decoder, nullptr)) < 0) {
-        error = "cannot decode image " + path;
-        return false;
-    }
-    session.packet = av_packet_alloc();
-    session.decoded = av_frame_alloc();
-    session.planar = av_frame_alloc();
-    if (session.packet == nullptr || session.decoded == nullptr || session.planar == nullptr) {
-        error = "out of memory decoding " + path;
+    if (!S_ISREG(info.st_mode)) {
+        error = "image " + path + " is not a regular file";
         return false;
     }
     return true;
 }
 
-// Decodes until the first picture comes out.
-bool decodeFirstPicture(const std::string& path, DecodeSession& session, int streamIndex,
-                        std::string& error) {
-    bool flushed = false;
+bool openDecoder(const std::string& path, DecodeSession& session, std::string& error) {
+    if (!isReadable(path, error)) {
+        return false;
+    }
+    const std::string name = inputName(path);
+    session.format = avformat_alloc_context();
+    if (session.format == nullptr) {
+        error = "out of memory opening " + name;
+        return false;
+    }
+    session.format->interrupt_callback.callback = interruptWhenStopped;
+    int status = avformat_open_input(&session.format, path == "-" ? "pipe:0" : path.c_str(),
+                                     nullptr, nullptr);
+    if (status < 0) {
+        error = "cannot open " + name + ": " + describe(status);
+        return false;
+    }
+    status = avformat_find_stream_info(session.format, nullptr);
+    if (status < 0) {
+        error = "cannot read " + name + ": " + describe(status);
+        return false;
+    }
+    const AVCodec* decoder = nullptr;
+    session.stream = av_find_best_stream(session.format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (session.stream < 0 || decoder == nullptr) {
+        error = "no picture in " + (path == "-" ? std::string("standard input") : path);
+        return false;
+    }
+    session.codec = avcodec_alloc_context3(decoder);
+    if (session.codec == nullptr ||
+        avcodec_parameters_to_context(session.codec,
+                                      session.format->streams[session.stream]->codecpar) < 0 ||
+        (status = avcodec_open2(session.codec, decoder, nullptr)) < 0) {
+        error = "cannot decode " + name;
+        return false;
+    }
+    session.packet = av_packet_alloc();
+    session.decoded = av_frame_alloc();
+    if (session.packet == nullptr || session.decoded == nullptr) {
+        error = "out of memory decoding " + name;
+        return false;
+    }
+    return true;
+}
+
+// Decodes the input's next picture into session.decoded.
+ReadStatus decodeNext(const std::string& path, DecodeSession& session, std::string& error) {
     while (true) {
         const int received = avcodec_receive_frame(session.codec, session.decoded);
         if (received == 0) {
-            return true;
+            return ReadStatus::Frame;
         }
-        if (received != AVERROR(EAGAIN) || flushed) {
-            error = "cannot decode image " + path + ": " + describe(received);
-            return false;
+        if (received == AVERROR_EOF) {
+            return ReadStatus::End;
+        }
+        if (received != AVERROR(EAGAIN)) {
+            error = "cannot decode " + inputName(path) + ": " + describe(received);
+            return ReadStatus::Failed;
         }
         const int read = av_read_frame(session.format, session.packet);
+        if (read == AVERROR_EXIT && stopRequested()) {
+            return ReadStatus::Interrupted;
+        }
         if (read < 0) {
+            // The end, or a damaged rest: what was decoded so far is kept.
+            if (read != AVERROR_EOF) {
+                error = "cannot read " + inputName(path) + ": " + describe(read);
+                return ReadStatus::Failed;
+            }
+            if (session.flushed) {
+                return ReadStatus::End;
+            }
             avcodec_send_packet(session.codec, nullptr);
-            flushed = true;
+            session.flushed = true;
             continue;
         }
-        if (session.packet->stream_index == streamIndex) {
+        if (session.packet->stream_index == session.stream) {
             const int sent = avcodec_send_packet(session.codec, session.packet);
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 av_packet_unref(session.packet);
-                error = "cannot decode image " + path + ": " + describe(sent);
-                return false;
+                error = "cannot decode " + inputName(path) + ": " + describe(sent);
+                return ReadStatus::Failed;
             }
         }
         av_packet_unref(session.packet);
     }
 }
 
-// Converts the decoded picture to planar G, B, R and copies the planes out
-// without the library's row padding.
-bool toPlanes(const std::string& path, DecodeSession& session, PlanarFrame& frame,
-              std::string& error) {
-    const AVFrame* in = session.decoded;
-    session.scaler = sws_getContext(in->width, in->height, static_cast<AVPixelFormat>(in->format),
-                                    in->width, in->height, AV_PIX_FMT_GBRP,
-                                    SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                    nullptr, nullptr);
-    session.planar->format = AV_PIX_FMT_GBRP;
-    session.planar->width = in->width;
-    session.planar->height = in->height;
-    if (session.scaler == nullptr || av_frame_get_buffer(session.planar, 0) < 0) {
-        error = "cannot convert the pixels of " + path;
-        return false;
-    }
-    sws_scale(session.scaler, in->data, in->linesize, 0, in->height, session.planar->data,
-              session.planar->linesize);
-    frame.resize(in->width, in->height);
-    // GBRP keeps green in plane 0, blue in plane 1 and red in plane 2.
-    std::vector<uint8_t>* planes[3] = {&frame.green, &frame.blue, &frame.red};
-    for (int plane = 0; plane < 3; ++plane) {
-        for (int y = 0; y < in->height; ++y) {
-            std::memcpy(planes[plane]->data() + static_cast<size_t>(y) * in->width,
-                        session.planar->data[plane] +
-                            static_cast<ptrdiff_t>(y) * session.planar->linesize[plane],
-                        static_cast<size_t>(in->width));
-        }
-    }
-    return true;
-}
-
-class ImageFrameSource : public FrameSource {
+class DecodedFrameSource : public FrameSource {
 public:
-    ImageFrameSource(std::vector<std::string> paths, PlanarFrame first)
-        : paths_(std::move(paths)), first_(std::move(first)) {}
-    int width() const override { return first_.width; }
-    int height() const override { return first_.height; }
-    int frameCount() const override { return static_cast<int>(paths_.size()); }
+    explicit DecodedFrameSource(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+    ~DecodedFrameSource() override {
+        sws_freeContext(scaler_);
+        av_frame_free(&planar_);
+    }
+    DecodedFrameSource(const DecodedFrameSource&) = delete;
+    DecodedFrameSource& operator=(const DecodedFrameSource&) = delete;
 
-    bool read(int index, PlanarFrame& frame, std::string& error) override {
-        if (index == 0) {
-            frame = first_;
-            return true;
+    // One frame an input when several are named (a list of images); not
+    // known for a single input, which may be a stream.
+    int frameCount() const override { return paths_.size() > 1 ? static_cast<int>(paths_.size()) : -1; }
+    bool fromStandardInput() const override { return paths_.size() == 1 && paths_[0] == "-"; }
+
+    ReadStatus read(PlanarFrame& frame, std::string& error) override {
+        while (next_ <= paths_.size()) {
+            if (session_ == nullptr) {
+                if (next_ == paths_.size()) {
+                    return ReadStatus::End;
+                }
+                session_ = std::make_unique<DecodeSession>();
+                if (!openDecoder(paths_[next_], *session_, error)) {
+                    return stopRequested() ? ReadStatus::Interrupted : ReadStatus::Failed;
+                }
+                ++next_;
+            }
+            const std::string& path = paths_[next_ - 1];
+            const ReadStatus status = decodeNext(path, *session_, error);
+            if (status == ReadStatus::End) {
+                session_.reset();
+                continue;
+            }
+            if (status != ReadStatus::Frame) {
+                return status;
+            }
+            return convert(path, frame, error) ? ReadStatus::Frame : ReadStatus::Failed;
         }
-        const std::string& path = paths_[static_cast<size_t>(index)];
-        if (!decodeImage(path, frame, error)) {
-            return false;
-        }
-        if (frame.width != first_.width || frame.height != first_.height) {
-            error = "image " + path + " is " + std::to_string(frame.width) + "x" +
-                    std::to_string(frame.height) + ", but the first image is " +
-                    std::to_string(first_.width) + "x" + std::to_string(first_.height);
-            return false;
-        }
-        return true;
+        return ReadStatus::End;
     }
 
 private:
+    // Converts the decoded picture to planar G, B, R and copies the planes
+    // out without the library's row padding.
+    bool convert(const std::string& path, PlanarFrame& frame, std::string& error) {
+        const AVFrame* in = session_->decoded;
+        if (!frameFitsMovie(in->width, in->height)) {
+            error = inputName(path) + " is " + std::to_string(in->width) + "x" +
+                    std::to_string(in->height) + ", larger than a movie frame can be";
+            return false;
+        }
+        if (width_ == 0) {
+            width_ = in->width;
+            height_ = in->height;
+        } else if (in->width != width_ || in->height != height_) {
+            error = inputName(path) + " is " + std::to_string(in->width) + "x" +
+                    std::to_string(in->height) + ", but the first image is " +
+                    std::to_string(width_) + "x" + std::to_string(height_);
+            return false;
+        }
+        scaler_ = sws_getCachedContext(scaler_, in->width, in->height,
+                                       static_cast<AVPixelFormat>(in->format), in->width,
+                                       in->height, AV_PIX_FMT_GBRP,
+                                       SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                       nullptr, nullptr);
+        if (planar_ == nullptr) {
+            planar_ = av_frame_alloc();
+            if (planar_ != nullptr) {
+                planar_->format = AV_PIX_FMT_GBRP;
+                planar_->width = in->width;
+                planar_->height = in->height;
+                if (av_frame_get_buffer(planar_, 0) < 0) {
+                    av_frame_free(&planar_);
+                }
+            }
+        }
+        if (scaler_ == nullptr || planar_ == nullptr) {
+            error = "cannot convert the pixels of " + inputName(path);
+            return false;
+        }
+        sws_scale(scaler_, in->data, in->linesize, 0, in->height, planar_->data,
+                  planar_->linesize);
+        frame.resize(in->width, in->height);
+        // GBRP keeps green in plane 0, blue in plane 1 and red in plane 2.
+        std::vector<uint8_t>* planes[3] = {&frame.green, &frame.blue, &frame.red};
+        for (int plane = 0; plane < 3; ++plane) {
+            for (int y = 0; y < in->height; ++y) {
+                std::memcpy(planes[plane]->data() + static_cast<size_t>(y) * in->width,
+                            planar_->data[plane] +
+                                static_cast<ptrdiff_t>(y) * planar_->linesize[plane],
+                            static_cast<size_t>(in->width));
+            }
+        }
+        av_frame_unref(session_->decoded);
+        return true;
+    }
+
     std::vector<std::string> paths_;
-    PlanarFrame first_;
+    size_t next_ = 0;  // the input to open next
+    std::unique_ptr<DecodeSession> session_;
+    SwsContext* scaler_ = nullptr;
+    AVFrame* planar_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
 };
 
 }  // namespace
 
-bool decodeImage(const std::string& path, PlanarFrame& frame, std::string& error) {
-    DecodeSession session;
-    int streamIndex = -1;
-    return openDecoder(path, session, streamIndex, error) &&
-           decodeFirstPicture(path, session, streamIndex, error) &&
-           toPlanes(path, session, frame, error);
-}
-
-std::unique_ptr<FrameSource> openImageFrames(const std::vector<std::string>& paths,
-                                             std::string& error) {
-    PlanarFrame first;
-    if (paths.empty() || !decodeImage(paths.front(), first, error)) {
-        if (paths.empty()) {
-            error = "no image files given";
-        }
+std::unique_ptr<FrameSource> openDecodedFrames(const std::vector<std::string>& paths,
+                                               std::string& error) {
+    if (paths.empty()) {
+        error = "no image files given";
         return nullptr;
     }
-    return std::make_unique<ImageFrameSource>(paths, std::move(first));
+    return std::make_unique<DecodedFrameSource>(paths);
 }

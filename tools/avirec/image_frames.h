@@ -1,5 +1,6 @@
-// Frames from image files (PNG, JPEG, BMP, PPM and whatever else FFmpeg's
-// libraries read), one frame per file, decoded to planar RGB.
+// Frames from images and streams that FFmpeg's libraries demux and decode
+// (PNG, JPEG, BMP, PPM, YUV4MPEG2, NUT, concatenated images, ...): every
+// frame of every input in turn, converted to planar RGB.
 #ifndef AVIREC_IMAGE_FRAMES_H
 #define AVIREC_IMAGE_FRAMES_H
 
@@ -9,13 +10,10 @@
 
 #include "frame_source.h"
 
-// Decodes the first picture of `path` into `frame`, at the picture's size.
-// False with a message for the user in `error`.
-bool decodeImage(const std::string& path, PlanarFrame& frame, std::string& error);
-
-// A source over `paths`; the movie takes the first image's size (decoded
-// now), and every later image must have the same size.
-std::unique_ptr<FrameSource> openImageFrames(const std::vector<std::string>& paths,
-                                             std::string& error);
+// A source over the frames of `paths` ("-" is standard input, and then the
+// only input), each opened when its frames are reached; every frame must have
+// the first frame's size. Null with the reason in `error`.
+std::unique_ptr<FrameSource> openDecodedFrames(const std::vector<std::string>& paths,
+                                               std::string& error);
 
 #endif  // AVIREC_IMAGE_FRAMES_H

@@ -1,24 +1,34 @@
 // avirec: records a movie through the AVI movie-writer plug-in.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "avifile_hooks.h"
 #include "codec_list.h"
 #include "frame_source.h"
 #include "host/toolkit.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "progress_line.h"
+#include "progress_report.h"
 #include "recorder.h"
+#include "stop_signal.h"
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitSignal = 128;  // plus the signal's number, as shells report it
 
 // Messages of the plug-in go to standard error, on a line of their own even
 // while the progress line is shown.
@@ -33,10 +43,36 @@ int fail(const std::string& message) {
     return kExitFailure;
 }
 
+// Finishes a movie whose writer died; says what was done, or why not.
+int repair(const std::string& path) {
+    const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+    switch (report.outcome) {
+        case avifile::RepairOutcome::Repaired:
+            std::fprintf(stderr, "avirec: repaired %s: %lld frames", path.c_str(),
+                         static_cast<long long>(report.samples));
+            if (report.bytesCut > 0) {
+                std::fprintf(stderr, "; %llu bytes after the last whole frame cut away",
+                             static_cast<unsigned long long>(report.bytesCut));
+            }
+            std::fputs("\n", stderr);
+            return 0;
+        case avifile::RepairOutcome::AlreadyComplete:
+            std::fprintf(stderr, "avirec: %s is complete (%lld frames); nothing was changed\n",
+                         path.c_str(), static_cast<long long>(report.samples));
+            return 0;
+        case avifile::RepairOutcome::Refused:
+            return fail("cannot repair " + path + ": " + report.message +
+                        "; the file was not changed");
+        case avifile::RepairOutcome::Failed:
+            break;
+    }
+    return fail("repairing " + path + " failed: " + report.message +
+                "; the file is still readable, and repairing again may finish it");
+}
+
 void applyPreferences(const RecorderOptions& options) {
-    if (jpmg_LoadDefaultPreferences() == 0) {
-        std::fprintf(stderr, "avirec: cannot read the preference file named by %s; going on "
-                             "without it\n", JPMG_PREFERENCES_ENV);
+    if (jpmg_LoadDefaultPreferences() == 0 && options.verbosity > 0) {
+        std::fprintf(stderr, "avirec: %s; going on without it\n", jpmg_PreferencesLoadError());
     }
     if (options.fps) {
         jpmg_SetNumberPreference("vantorel_movies", "moviespeed", *options.fps);
@@ -46,9 +82,38 @@ void applyPreferences(const RecorderOptions& options) {
     }
 }
 
-}  // namespace
+bool framesFromStandardInput(const RecorderOptions& options) {
+    return options.rawPath == "-" || (options.inputs.size() == 1 && options.inputs[0] == "-");
+}
 
-int main(int argc, char** argv) {
+// Whether the output may be written: it does not exist, -y was given, or
+// the user said yes on a terminal. False with the reason in `error`.
+bool mayWriteOutput(const RecorderOptions& options, std::string& error) {
+    struct stat info {};
+    if (::lstat(options.output.c_str(), &info) != 0 || options.overwrite == Overwrite::Always) {
+        return true;
+    }
+    if (options.overwrite == Overwrite::Never) {
+        error = options.output + " exists, and -n says never to overwrite it";
+        return false;
+    }
+    // Standard input answers only when it is a terminal that does not carry the frames.
+    if (isatty(STDIN_FILENO) == 1 && !framesFromStandardInput(options)) {
+        std::fprintf(stderr, "avirec: %s exists; overwrite it? [y/N] ", options.output.c_str());
+        std::fflush(stderr);
+        char answer[16] = {};
+        if (std::fgets(answer, sizeof answer, stdin) != nullptr &&
+            (answer[0] == 'y' || answer[0] == 'Y')) {
+            return true;
+        }
+        error = options.output + " was not overwritten";
+        return false;
+    }
+    error = options.output + " exists; pass -y to overwrite it";
+    return false;
+}
+
+int record(int argc, char** argv) {
     RecorderOptions options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -59,19 +124,49 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::fputs("avirec " AVIREC_VERSION "\n", stdout);
+        return 0;
+    }
     if (options.listCodecs) {
         std::fputs(compressorTable().c_str(), stdout);
         return 0;
     }
-    av_log_set_level(AV_LOG_ERROR);
+    if (!options.repair.empty()) {
+        return repair(options.repair);
+    }
+    av_log_set_level(options.verbosity == 0   ? AV_LOG_FATAL
+                     : options.verbosity == 1 ? AV_LOG_ERROR
+                                              : AV_LOG_VERBOSE);
+    // The platform layer silences the codec libraries unless this is set.
+    if (options.verbosity > 1) {
+        setenv("AVIFILE_CODEC_LOG", "1", 0);
+    }
+    if (!installStopHandlers()) {
+        return fail("cannot install the handlers of Ctrl-C and SIGTERM");
+    }
+    // A --progress reader that goes away must not end the recording.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    std::unique_ptr<FrameSource> source = openFrameSource(options, error);
-    if (source == nullptr) {
+    if (!mayWriteOutput(options, error)) {
         return fail(error);
     }
+    std::unique_ptr<FrameSource> source = openFrameSource(options, error);
+    if (source == nullptr) {
+        return stopRequested() ? kExitSignal + stopSignal() : fail(error);
+    }
     applyPreferences(options);
-    if (options.codec && setenv("VFW_COMPRESSOR", options.codec->c_str(), 1) != 0) {
+    // The compression dialog's menu would read the frames as keystrokes.
+    const char* choice = options.codec ? options.codec->c_str()
+                         : source->fromStandardInput() && std::getenv("VFW_COMPRESSOR") == nullptr
+                             ? "full"
+                             : nullptr;
+    if (choice != nullptr && setenv("VFW_COMPRESSOR", choice, 1) != 0) {
         return fail("cannot pass the compressor choice on");
+    }
+    ProgressReport report;
+    if (!options.progress.empty() && !report.open(options.progress, options.output, options.fps, error)) {
+        return fail(error);
     }
 
     MoviePlugin plugin;
@@ -79,24 +174,52 @@ int main(int argc, char** argv) {
     if (!loadMoviePlugin(pluginPath, plugin, error)) {
         return fail(error);
     }
-    ProgressLine progress;
+    if (options.verbosity > 1) {
+        std::fprintf(stderr, "avirec: plug-in %s (%s)\n", pluginPath.c_str(), plugin.getTypeName());
+    }
+    ProgressLine progress(options.verbosity > 0 && isatty(STDERR_FILENO) == 1);
     jvis_SetMessageHandler(showPluginMessage, &progress);
-    const RecordingOutcome outcome = recordMovie(plugin, options.output, *source, progress);
+    const RecordingOutcome outcome = recordMovie(plugin, options.output, *source, progress, report);
     jvis_SetMessageHandler(nullptr, nullptr);
     unloadMoviePlugin(plugin);
 
     if (!outcome.created) {
+        if (outcome.stoppedBy != 0) {
+            std::fprintf(stderr, "avirec: %s\n", outcome.error.c_str());
+            return kExitSignal + outcome.stoppedBy;
+        }
         return fail(outcome.error);
     }
     if (!outcome.error.empty()) {
         fail(outcome.error);
         std::fprintf(stderr, "avirec: %s holds the %d frames written before\n",
                      options.output.c_str(), outcome.framesWritten);
-        return kExitFailure;
+        return outcome.stoppedBy != 0 ? kExitSignal + outcome.stoppedBy : kExitFailure;
     }
-    if (progress.enabled()) {
+    if (outcome.stoppedBy != 0) {
+        std::fprintf(stderr, "avirec: stopped by %s; wrote %d frames to %s\n",
+                     outcome.stoppedBy == SIGINT ? "Ctrl-C" : "SIGTERM", outcome.framesWritten,
+                     options.output.c_str());
+        return kExitSignal + outcome.stoppedBy;
+    }
+    if (progress.enabled() || options.verbosity > 1) {
         std::fprintf(stderr, "avirec: wrote %d frames to %s\n", outcome.framesWritten,
                      options.output.c_str());
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The recorder closes the movie when memory runs out in the middle of
+    // it; what reaches here is a failure before or after the recording.
+    try {
+        return record(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("avirec: not enough memory\n", stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "avirec: %s\n", failure.what());
+    }
+    return kExitFailure;
 }

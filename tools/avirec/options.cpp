@@ -1,18 +1,33 @@
-// Parsing of avirec's arguments: options in "--name value" or "--name=value"
-// form, then the output path and any image files.
+// Parsing of avirec's arguments with getopt_long: short and long options
+// in any order among the output and input names, "--" ending them.
 #include "options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
+
+#include "frame_source.h"
+#include "raw_frames.h"
 
 namespace {
 
+// Only plain decimal digits: no sign, blank, base prefix or exponent, so
+// that nothing the user typed is read as something else.
+bool isDigits(std::string_view text) {
+    return !text.empty() &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 bool parseInt(std::string_view text, int& value) {
+    if (!isDigits(text)) {
+        return false;
+    }
     const char* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
-    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+    return result.ec == std::errc() && result.ptr == end;
 }
 
 bool parseSize(std::string_view text, int& width, int& height) {
@@ -24,39 +39,51 @@ bool parseSize(std::string_view text, int& width, int& height) {
            width > 0 && height > 0;
 }
 
-bool parseNumber(const std::string& text, double& value) {
-    if (text.empty()) {
+// A plain decimal number: digits with at most one decimal point among or
+// after them ("25", "29.97", ".5"). Hexadecimal, exponents, "inf" and "nan",
+// which the C library would read, are refused.
+bool parseDecimal(std::string_view text, double& value) {
+    const size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if ((whole.empty() && fraction.empty()) || (!whole.empty() && !isDigits(whole)) ||
+        (!fraction.empty() && !isDigits(fraction))) {
         return false;
     }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
-}
-
-// Options that take a value.
-bool takesValue(std::string_view name) {
-    return name == "--size" || name == "--frames" || name == "--fps" || name == "--name" ||
-           name == "--codec" || name == "--plugin" || name == "--raw-gbrp";
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
 bool applyValue(std::string_view name, const std::string& value, RecorderOptions& options,
                 std::string& error) {
     if (name == "--size") {
         if (!parseSize(value, options.width, options.height)) {
-            error = "--size needs WIDTHxHEIGHT with both above 0, e.g. 640x480 (got '" + value + "')";
+            error = "--size needs WIDTHxHEIGHT with both whole numbers above 0, e.g. 640x480 "
+                    "(got '" + value + "')";
+            return false;
+        }
+        if (!frameFitsMovie(options.width, options.height)) {
+            error = "--size " + value + " is too large: a movie frame holds at most " +
+                    std::to_string(kMaxFrameBytes) + " bytes (3 bytes a pixel, rows padded to 4)";
             return false;
         }
         options.sizeGiven = true;
     } else if (name == "--frames") {
         if (!parseInt(value, options.frames) || options.frames < 1) {
-            error = "--frames needs a whole number of at least 1 (got '" + value + "')";
+            error = "--frames needs a whole number from 1 to 2147483647 (got '" + value + "')";
             return false;
         }
         options.framesGiven = true;
     } else if (name == "--fps") {
+        // The plug-in rounds the rate to whole frames per second (half up)
+        // and takes 1 to 2147483647; a rate outside would silently become
+        // its default of 15.
         double fps = 0.0;
-        if (!parseNumber(value, fps) || fps <= 0.0) {
-            error = "--fps needs a number above 0 (got '" + value + "')";
+        if (!parseDecimal(value, fps) || fps < 0.5 || fps >= 2147483647.5) {
+            error = "--fps needs a decimal number from 0.5 to 2147483647, e.g. 25 or 29.97 (got '" +
+                    value + "')";
             return false;
         }
         options.fps = fps;
@@ -71,54 +98,92 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
     } else if (name == "--plugin") {
         options.plugin = value;
     } else if (name == "--raw-gbrp") {
-        options.rawGbrp = value;
+        if (!options.rawFormat.empty()) {
+            error = "--raw and --raw-gbrp do not go together";
+            return false;
+        }
+        options.rawPath = value;
+        options.rawFormat = "gbrp";
+    } else if (name == "--raw") {
+        if (!options.rawPath.empty()) {
+            error = "--raw and --raw-gbrp do not go together";
+            return false;
+        }
+        if (!isRawFormat(value)) {
+            error = "--raw needs one of " + rawFormatNames() + " (got '" + value + "')";
+            return false;
+        }
+        options.rawFormat = value;
+    } else if (name == "--progress") {
+        if (value.empty()) {
+            error = "--progress needs -, a file or fd:N";
+            return false;
+        }
+        options.progress = value;
+    } else if (name == "--repair") {
+        if (value.empty()) {
+            error = "--repair needs the movie to repair";
+            return false;
+        }
+        options.repair = value;
     }
     return true;
 }
 
-}  // namespace
 
-bool parseOptions(int argc, const char* const* argv, RecorderOptions& options, std::string& error) {
-    std::vector<std::string> positional;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (optionsEnded || argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
-            positional.push_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument == "--help") {
-            options.help = true;
-            return true;
-        }
-        if (argument == "--list-codecs") {
-            options.listCodecs = true;
-            continue;
-        }
-        const auto equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        if (!takesValue(name)) {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        std::string value;
-        if (equals != std::string::npos) {
-            value = argument.substr(equals + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = name + " needs a value";
-            return false;
-        }
-        if (!applyValue(name, value, options, error)) {
-            return false;
+// Long options without a short form.
+enum LongOnly {
+    kSize = 256, kFrames, kFps, kName, kCodec, kPlugin, kRawGbrp, kRaw, kRepair, kListCodecs,
+    kProgress, kNoSort
+};
+
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"overwrite", no_argument, nullptr, 'y'},
+    {"no-overwrite", no_argument, nullptr, 'n'},
+    {"size", required_argument, nullptr, kSize},
+    {"frames", required_argument, nullptr, kFrames},
+    {"fps", required_argument, nullptr, kFps},
+    {"name", required_argument, nullptr, kName},
+    {"codec", required_argument, nullptr, kCodec},
+    {"plugin", required_argument, nullptr, kPlugin},
+    {"raw-gbrp", required_argument, nullptr, kRawGbrp},
+    {"raw", required_argument, nullptr, kRaw},
+    {"repair", required_argument, nullptr, kRepair},
+    {"list-codecs", no_argument, nullptr, kListCodecs},
+    {"progress", required_argument, nullptr, kProgress},
+    {"no-sort", no_argument, nullptr, kNoSort},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::string longName(int id) {
+    for (const option& entry : kLongOptions) {
+        if (entry.val == id && entry.name != nullptr) {
+            return std::string("--") + entry.name;
         }
     }
-    if (options.listCodecs) {
+    return {};
+}
+
+// The option as the user wrote it, without any "=value".
+std::string writtenOption(const char* argument) {
+    const std::string text = argument != nullptr ? argument : "";
+    return text.substr(0, text.find('='));
+}
+
+bool checkCombination(const std::vector<std::string>& positional, RecorderOptions& options,
+                      std::string& error) {
+    if (options.listCodecs || options.help || options.version) {
+        return true;
+    }
+    if (!options.repair.empty()) {
+        if (!positional.empty()) {
+            error = "--repair takes the one movie it repairs, and records nothing";
+            return false;
+        }
         return true;
     }
     if (positional.empty()) {
@@ -126,51 +191,165 @@ bool parseOptions(int argc, const char* const* argv, RecorderOptions& options, s
         return false;
     }
     options.output = positional.front();
-    options.images.assign(positional.begin() + 1, positional.end());
-    if (!options.images.empty() && !options.rawGbrp.empty()) {
-        error = "give either image files or --raw-gbrp, not both";
+    options.inputs.assign(positional.begin() + 1, positional.end());
+    if (options.output == "-") {
+        error = "a movie cannot be written to standard output (the file is rewritten at its end); "
+                "name a file";
         return false;
     }
-    if (!options.images.empty() && (options.sizeGiven || options.framesGiven)) {
+    if (!options.rawPath.empty()) {  // --raw-gbrp FILE
+        if (!options.inputs.empty()) {
+            error = "give either image files or --raw-gbrp, not both";
+            return false;
+        }
+    } else if (!options.rawFormat.empty()) {
+        if (options.inputs.size() > 1) {
+            error = "--raw reads one file, FIFO or '-' (standard input), not " +
+                    std::to_string(options.inputs.size());
+            return false;
+        }
+        options.rawPath = options.inputs.empty() ? "-" : options.inputs.front();
+        options.inputs.clear();
+    }
+    if (!options.rawFormat.empty() && !options.sizeGiven) {
+        error = (options.rawFormat == "gbrp" && options.rawPath != "-" ? "--raw-gbrp" : "--raw") +
+                std::string(" needs --size, the size of its frames");
+        return false;
+    }
+    if (!options.inputs.empty() && (options.sizeGiven || options.framesGiven)) {
         error = "--size and --frames do not apply to image files: the movie has one frame per "
                 "image, at the first image's size";
         return false;
     }
-    if (!options.rawGbrp.empty() && !options.sizeGiven) {
-        error = "--raw-gbrp needs --size, the size of its frames";
+    if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 0 &&
+        options.inputs.size() > 1) {
+        error = "'-' (standard input) must be the only input";
         return false;
     }
     return true;
 }
 
+}  // namespace
+
+bool parseOptions(int argc, char** argv, RecorderOptions& options, std::string& error) {
+    opterr = 0;
+    optind = 0;  // a fresh scan, also with GNU's extensions
+    std::vector<std::string> positional;
+    int id = 0;
+    // "-" in front: names and options may come in any order; a leading ':'
+    // tells a missing value apart from an unknown option.
+    while ((id = getopt_long(argc, argv, "-:hVqvyn", kLongOptions, nullptr)) != -1) {
+        switch (id) {
+            case 1:
+                positional.emplace_back(optarg);
+                break;
+            case 'h':
+                options.help = true;
+                break;
+            case 'V':
+                options.version = true;
+                break;
+            case 'q':
+                options.verbosity = 0;
+                break;
+            case 'v':
+                options.verbosity = 2;
+                break;
+            case 'y':
+                options.overwrite = Overwrite::Always;
+                break;
+            case 'n':
+                options.overwrite = Overwrite::Never;
+                break;
+            case kListCodecs:
+                options.listCodecs = true;
+                break;
+            case kNoSort:
+                options.sortInputs = false;
+                break;
+            case ':':
+                error = (optopt >= kSize ? longName(optopt) : writtenOption(argv[optind - 1])) +
+                        " needs a value";
+                return false;
+            case '?':
+                if (optopt != 0 && optopt < kSize) {
+                    error = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+                } else {
+                    error = "unknown option '" + writtenOption(argv[optind - 1]) + "'";
+                }
+                return false;
+            default:
+                if (!applyValue(longName(id), optarg != nullptr ? optarg : "", options, error)) {
+                    return false;
+                }
+                break;
+        }
+    }
+    // What follows "--" is names only.
+    for (int i = optind; i < argc; ++i) {
+        positional.emplace_back(argv[i]);
+    }
+    return checkCombination(positional, options, error);
+}
+
 std::string usageText() {
-    return R"(Usage: avirec [options] OUTPUT.avi [IMAGE...]
+    return R"(Usage: avirec [options] OUTPUT.avi [INPUT...]
 
 Records a movie through the AVI movie-writer plug-in, as a host program does.
-Without images it records an animated test picture; with image files (PNG,
-JPEG, BMP, PPM, ...) it records one frame per image, all at the first image's
-size.
+Without inputs it records an animated test picture. INPUTs are image files
+(PNG, JPEG, BMP, PPM, ...), a printf-style pattern such as frames/f_%04d.png,
+or one stream that FFmpeg's libraries read (YUV4MPEG2, NUT, concatenated PNG
+or JPEG images, ...), '-' being standard input. Image names are taken in
+natural order (f_2 before f_10); the movie takes the first frame's size.
 
-Options:
-  --size WxH        frame size of the test picture or of --raw-gbrp (640x480)
-  --frames N        frames of the test picture (150), or the first N raw frames
-  --fps N           frames per second, stored as the "moviespeed" preference
+Input:
+  --raw FORMAT      the input (a file, a FIFO or '-', the default) holds raw
+                    frames of --size, read until it ends: rgb24, bgr24 (3 bytes
+                    a pixel, top row first), rgba, bgra (alpha dropped), gbrp
+                    (G, B and R planes) or gray (one plane for all bands)
+  --raw-gbrp FILE   the same as --raw gbrp FILE
+  --size WxH        frame size of the test picture or of raw frames (640x480)
+  --frames N        frames of the test picture (150), or at most N raw frames
+  --no-sort         take the image names in the order given
+
+Movie:
+  --fps N           frames per second (0.5 to 2147483647, rounded to whole
+                    frames), stored as the "moviespeed" preference
   --name TEXT       stream name, stored as the "moviestring" preference
   --codec CHOICE    the compression dialog's answer: full (Full Frames) or a
                     compressor's short name or code, optionally followed by
-                    ,quality=N (0-10000) ,keyframes=N ,datarate=N (bytes/s);
-                    without it a terminal shows a menu, otherwise Full Frames
-  --list-codecs     list the compressors on offer and exit
-  --raw-gbrp FILE   read raw planar frames (G, B and R planes of 8-bit
-                    samples, one frame after another; needs --size)
+                    ,quality=N (0-10000) ,keyframes=N (0-2147483647)
+                    ,datarate=N (125-268435455 bytes/s); without it a
+                    terminal shows a menu, otherwise (and always when frames
+                    come from standard input) Full Frames
+  -y, --overwrite   overwrite OUTPUT if it exists
+  -n, --no-overwrite  never overwrite; without -y or -n an existing OUTPUT is
+                    asked about on a terminal and refused otherwise
   --plugin PATH     the plug-in to load (default: the one built with avirec)
-  --help            show this text
+
+Other:
+  --progress TARGET progress as key=value blocks (frame, fps, total_size,
+                    out_time, progress=continue|end) to TARGET: '-' (standard
+                    output), a file, or fd:N
+  -q, --quiet       only errors on standard error
+  -v, --verbose     more detail, also from the codec libraries
+  --list-codecs     list the compressors on offer and exit
+  --repair FILE     finish a movie whose recording was cut off (the program
+                    killed, the machine stopped): keeps every whole frame,
+                    writes the indexes and headers, and records nothing
+  -h, --help        show this text
+  -V, --version     show the version
+  --                end of the options: what follows are names
 
 Preferences are read first from the host's preference file (the file named by
 JHOST_PREFERENCES, else ~/.config/jhost/preferences.ini); --fps and --name
 override them for this run.
 
+Ctrl-C or SIGTERM stops the recording and closes the movie with the frames
+written so far; a second Ctrl-C ends at once (avirec --repair finishes it).
+
 Exit status: 0 when every frame was written, 1 when the movie could not be
-created or a frame failed, 2 for bad arguments.
+created, an input failed or a frame failed, 2 for bad arguments, 130 after
+Ctrl-C and 143 after SIGTERM.
 )";
 }

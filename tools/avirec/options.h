@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+// What to do when the output file exists already.
+enum class Overwrite { Ask, Always, Never };
+
 struct RecorderOptions {
     std::string output;               // the movie to write
-    std::vector<std::string> images;  // image files, one frame each, in order
-    std::string rawGbrp;              // raw planar frames (G, B, R planes), or empty
+    std::vector<std::string> inputs;  // image files or streams, "-" for standard input
+    std::string rawFormat;            // raw frames in this layout, or empty
+    std::string rawPath;              // where the raw frames come from ("-": standard input)
     int width = 640;
     int height = 480;
     bool sizeGiven = false;
@@ -19,13 +23,20 @@ struct RecorderOptions {
     std::optional<std::string> name;  // into the "moviestring" preference
     std::optional<std::string> codec; // the compression dialog's answer
     std::string plugin;               // plug-in to load; empty for the built one
+    std::string progress;             // where machine-readable progress goes, or empty
+    Overwrite overwrite = Overwrite::Ask;
+    int verbosity = 1;                // 0 with -q, 2 with -v
+    bool sortInputs = true;           // natural order of the input names
     bool listCodecs = false;
     bool help = false;
+    bool version = false;
+    std::string repair;               // a movie to finish after its writer died, or empty
 };
 
-// Reads the arguments. False with a message for the user in `error` when
-// they do not make a recording.
-bool parseOptions(int argc, const char* const* argv, RecorderOptions& options, std::string& error);
+// Reads the arguments (the C library may reorder argv, putting the options
+// first). False with a message for the user in `error` when they do not make
+// a recording.
+bool parseOptions(int argc, char** argv, RecorderOptions& options, std::string& error);
 
 // The text of --help.
 std::string usageText();

@@ -3,12 +3,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 std::string formatDuration(double seconds) {
-    const long whole = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    // Held below a billion seconds (and 0 for NaN), so that the conversion
+    // to a whole number is defined however slow the recording.
+    const double shown = seconds > 0 ? std::min(seconds, 1e9) : 0.0;
+    const long whole = static_cast<long>(shown + 0.5);
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
     return text;
@@ -18,8 +22,13 @@ std::string formatDuration(double seconds) {
 
 std::string formatProgress(int done, int total, double seconds) {
     const double fps = seconds > 0 ? done / seconds : 0.0;
-    const double left = fps > 0 ? (total - done) / fps : 0.0;
     char text[128];
+    if (total < 0) {
+        std::snprintf(text, sizeof text, "frame %d  %.1f fps  time %s", done, fps,
+                      formatDuration(seconds).c_str());
+        return text;
+    }
+    const double left = fps > 0 ? (total - done) / fps : 0.0;
     std::snprintf(text, sizeof text, "frame %d/%d  %.1f fps  time left %s", done, total, fps,
                   formatDuration(left).c_str());
     return text;
@@ -35,7 +44,7 @@ void ProgressLine::start(int total) {
 
 void ProgressLine::update(int done) {
     // The last frame's figures are drawn by finish().
-    if (!enabled_ || done >= total_) {
+    if (!enabled_ || (total_ >= 0 && done >= total_)) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();

@@ -13,7 +13,7 @@ public:
 
     bool enabled() const { return enabled_; }
 
-    // Starts timing the recording of `total` frames.
+    // Starts timing the recording of `total` frames (-1: not known).
     void start(int total);
 
     // Shows that `done` frames are written; redrawn at most a few times a second.
@@ -35,7 +35,7 @@ private:
     std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
-// "12.3 fps" style figures and "1:05" style durations, for the line.
+// "12.3 fps" style figures (the time taken when `total` is -1) and "1:05" style durations, for the line.
 std::string formatProgress(int done, int total, double seconds);
 
 #endif  // AVIREC_PROGRESS_LINE_H

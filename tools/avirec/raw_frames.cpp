@@ -1,94 +1,435 @@
-// Raw planar frames, each plane read straight into the frame's buffer.
+// Raw frames: each frame read whole into a buffer by a reader thread, then
+// spread over the three bands.
 #include "raw_frames.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "stop_signal.h"
 
 namespace {
 
-// Reads exactly `bytes` bytes; false at end of file or on an error.
-bool readFully(int fd, uint8_t* data, size_t bytes) {
-    while (bytes > 0) {
-        const ssize_t got = ::read(fd, data, bytes);
-        if (got < 0 && errno == EINTR) {
-            continue;
+enum class Layout { Packed, Planar, Gray };
+
+struct RawFormat {
+    const char* name;
+    Layout layout;
+    int bytesPerPixel;
+    int redAt;    // byte offsets within a packed pixel
+    int greenAt;
+    int blueAt;
+};
+
+constexpr RawFormat kFormats[] = {
+    {"rgb24", Layout::Packed, 3, 0, 1, 2}, {"bgr24", Layout::Packed, 3, 2, 1, 0},
+    {"rgba", Layout::Packed, 4, 0, 1, 2},  {"bgra", Layout::Packed, 4, 2, 1, 0},
+    {"gbrp", Layout::Planar, 3, 0, 0, 0},  {"gray", Layout::Gray, 1, 0, 0, 0},
+};
+
+const RawFormat* findFormat(const std::string& name) {
+    for (const RawFormat& format : kFormats) {
+        if (name == format.name) {
+            return &format;
         }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        bytes -= static_cast<size_t>(got);
     }
-    return true;
+    return nullptr;
 }
 
-class RawGbrpSource : public FrameSource {
-public:
-    RawGbrpSource(int fd, std::string path, int width, int height, int frames)
-        : fd_(fd), path_(std::move(path)), width_(width), height_(height), frames_(frames) {}
-    ~RawGbrpSource() override { ::close(fd_); }
-    RawGbrpSource(const RawGbrpSource&) = delete;
-    RawGbrpSource& operator=(const RawGbrpSource&) = delete;
+enum class Filled { Whole, EndOfInput, Error };
 
-    int width() const override { return width_; }
-    int height() const override { return height_; }
-    int frameCount() const override { return frames_; }
-
-    bool read(int index, PlanarFrame& frame, std::string& error) override {
-        if (frame.width != width_ || frame.height != height_) {
-            frame.resize(width_, height_);
+// Reads until `bytes` bytes are in, the input ends or fails, or `cancel`
+// becomes readable; `got` counts what came, `error` holds errno on Error.
+Filled fill(int fd, int cancel, uint8_t* data, size_t bytes, size_t& got, int& error) {
+    got = 0;
+    while (got < bytes) {
+        pollfd waits[2] = {{fd, POLLIN, 0}, {cancel, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            return Filled::Error;
         }
-        const size_t plane = frame.red.size();
-        if (!readFully(fd_, frame.green.data(), plane) || !readFully(fd_, frame.blue.data(), plane) ||
-            !readFully(fd_, frame.red.data(), plane)) {
-            error = "cannot read frame " + std::to_string(index) + " of " + path_;
+        if (waits[1].revents != 0) {
+            return Filled::EndOfInput;  // the consumer went away
+        }
+        const ssize_t count = ::read(fd, data + got, bytes - got);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (count < 0) {
+            error = errno;
+            return Filled::Error;
+        }
+        if (count == 0) {
+            return Filled::EndOfInput;
+        }
+        got += static_cast<size_t>(count);
+    }
+    return Filled::Whole;
+}
+
+void widenPipe(int fd) {
+    // A pipe holds 64 KiB by default: a 1920x1080 frame would take about a
+    // hundred reads, each waiting for the writer. A wider pipe (as wide as
+    // an unprivileged process may make it) lets whole frames through at
+    // once. Failure only costs speed.
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        for (int size = 1 << 20; size >= 1 << 17; size /= 2) {
+            if (fcntl(fd, F_SETPIPE_SZ, size) >= 0) {
+                break;
+            }
+        }
+    }
+}
+
+// One frame's bytes as the reader thread left them.
+struct Chunk {
+    std::vector<uint8_t> bytes;
+    size_t got = 0;
+    Filled filled = Filled::Whole;
+    int error = 0;
+};
+
+// Reads whole frames ahead in a thread of its own, so that reading the
+// input (a pipe's copies, its writer's wake-ups) overlaps with converting
+// and writing the frames before. Stop signals go to the main thread only.
+class ReadAhead {
+public:
+    ReadAhead(int fd, size_t frameBytes) : fd_(fd), frameBytes_(frameBytes) {}
+    ~ReadAhead() {
+        if (thread_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                cancelled_ = true;
+            }
+            changed_.notify_all();
+            const char wake = 1;
+            [[maybe_unused]] const ssize_t written = ::write(cancel_[1], &wake, 1);
+            thread_.join();
+        }
+        for (int end : cancel_) {
+            if (end >= 0) {
+                ::close(end);
+            }
+        }
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts the thread; false when it cannot be started.
+    bool start() {
+        if (::pipe2(cancel_, O_CLOEXEC) != 0) {
             return false;
         }
+        for (int i = 0; i < kDepth; ++i) {
+            spare_.emplace_back();
+        }
+        sigset_t stops;
+        sigset_t previous;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stops, &previous);
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return thread_.joinable();
+    }
+
+    // The next chunk; false when a stop signal came first. Hand it back
+    // with recycle().
+    bool next(Chunk& chunk) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (ready_.empty()) {
+            if (stopRequested()) {
+                return false;
+            }
+            // The handler cannot notify: a stop is seen within this wait.
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        chunk = std::move(ready_.front());
+        ready_.pop_front();
         return true;
     }
 
+    void recycle(Chunk&& chunk) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            spare_.push_back(std::move(chunk));
+        }
+        changed_.notify_all();
+    }
+
 private:
+    static constexpr int kDepth = 3;
+
+    void run() {
+        while (true) {
+            Chunk chunk;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return cancelled_ || !spare_.empty(); });
+                if (cancelled_) {
+                    return;
+                }
+                chunk = std::move(spare_.front());
+                spare_.pop_front();
+            }
+            try {
+                chunk.bytes.resize(frameBytes_);
+            } catch (const std::bad_alloc&) {
+                chunk.filled = Filled::Error;
+                chunk.error = ENOMEM;
+            }
+            if (chunk.error == 0) {
+                chunk.filled =
+                    fill(fd_, cancel_[0], chunk.bytes.data(), frameBytes_, chunk.got, chunk.error);
+            }
+            const bool last = chunk.filled != Filled::Whole;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ready_.push_back(std::move(chunk));
+            }
+            changed_.notify_all();
+            if (last) {
+                return;
+            }
+        }
+    }
+
     int fd_;
-    std::string path_;
+    size_t frameBytes_;
+    int cancel_[2] = {-1, -1};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Chunk> ready_;
+    std::deque<Chunk> spare_;
+    bool cancelled_ = false;
+    std::thread thread_;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels at a time with byte shuffles: each output plane gathers its
+// bytes from the Step input vectors that hold them. Returns the pixels done.
+template <size_t Step>
+__attribute__((target("ssse3"))) size_t spreadPackedSsse3(const uint8_t* in,
+                                                          const size_t (&offsets)[3],
+                                                          uint8_t* const (&planes)[3],
+                                                          size_t pixels) {
+    alignas(16) int8_t masks[3][Step][16];
+    for (size_t c = 0; c < 3; ++c) {
+        for (size_t v = 0; v < Step; ++v) {
+            for (size_t p = 0; p < 16; ++p) {
+                const size_t at = Step * p + offsets[c];
+                masks[c][v][p] = at / 16 == v ? static_cast<int8_t>(at % 16) : int8_t{-128};
+            }
+        }
+    }
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        __m128i vectors[Step];
+        for (size_t v = 0; v < Step; ++v) {
+            vectors[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * Step + 16 * v));
+        }
+        for (size_t c = 0; c < 3; ++c) {
+            __m128i gathered = _mm_setzero_si128();
+            for (size_t v = 0; v < Step; ++v) {
+                gathered = _mm_or_si128(
+                    gathered, _mm_shuffle_epi8(vectors[v], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                               masks[c][v]))));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[c] + i), gathered);
+        }
+    }
+    return i;
+}
+#endif
+
+// Spreads packed pixels of `step` bytes over the three planes.
+void spreadPacked(const uint8_t* in, size_t step, const size_t (&offsets)[3], PlanarFrame& frame,
+                  size_t pixels) {
+    uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
+    size_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        i = step == 3 ? spreadPackedSsse3<3>(in, offsets, planes, pixels)
+                      : spreadPackedSsse3<4>(in, offsets, planes, pixels);
+    }
+#endif
+    for (; i < pixels; ++i) {
+        for (size_t c = 0; c < 3; ++c) {
+            planes[c][i] = in[i * step + offsets[c]];
+        }
+    }
+}
+
+class RawSource : public FrameSource {
+public:
+    RawSource(int fd, bool ownsFd, std::string name, const RawFormat& format, int width,
+              int height, int limit)
+        : fd_(fd), ownsFd_(ownsFd), name_(std::move(name)), format_(format), width_(width),
+          height_(height), limit_(limit) {
+        widenPipe(fd_);
+    }
+    ~RawSource() override {
+        reader_.reset();  // before the descriptor it reads is closed
+        if (ownsFd_) {
+            ::close(fd_);
+        }
+    }
+    RawSource(const RawSource&) = delete;
+    RawSource& operator=(const RawSource&) = delete;
+
+    int frameCount() const override { return -1; }
+    bool fromStandardInput() const override { return !ownsFd_; }
+
+    ReadStatus read(PlanarFrame& frame, std::string& error) override {
+        if (limit_ >= 0 && index_ >= limit_) {
+            return ReadStatus::End;
+        }
+        if (frame.width != width_ || frame.height != height_) {
+            frame.resize(width_, height_);
+        }
+        const size_t pixels = frame.red.size();
+        const size_t frameBytes = pixels * static_cast<size_t>(format_.bytesPerPixel);
+        if (reader_ == nullptr) {
+            reader_ = std::make_unique<ReadAhead>(fd_, frameBytes);
+            if (!reader_->start()) {
+                error = "cannot start reading " + name_ + ": " + std::strerror(errno);
+                return ReadStatus::Failed;
+            }
+        }
+        Chunk chunk;
+        if (!reader_->next(chunk)) {
+            return ReadStatus::Interrupted;
+        }
+        switch (chunk.filled) {
+            case Filled::Whole:
+                break;
+            case Filled::Error:
+                error = "cannot read frame " + std::to_string(index_) + " from " + name_ + ": " +
+                        std::strerror(chunk.error);
+                return ReadStatus::Failed;
+            case Filled::EndOfInput:
+                if (chunk.got == 0) {
+                    return ReadStatus::End;
+                }
+                error = name_ + " ended in the middle of frame " + std::to_string(index_) +
+                        ": " + std::to_string(chunk.got) + " of its " +
+                        std::to_string(frameBytes) + " bytes (" + format_.name + " at " +
+                        std::to_string(width_) + "x" + std::to_string(height_) + ")";
+                return ReadStatus::Failed;
+        }
+        spread(chunk.bytes.data(), frame, pixels);
+        reader_->recycle(std::move(chunk));
+        ++index_;
+        return ReadStatus::Frame;
+    }
+
+private:
+    void spread(const uint8_t* bytes, PlanarFrame& frame, size_t pixels) {
+        if (format_.layout == Layout::Gray) {
+            std::memcpy(frame.red.data(), bytes, pixels);
+            std::memcpy(frame.green.data(), bytes, pixels);
+            std::memcpy(frame.blue.data(), bytes, pixels);
+            return;
+        }
+        if (format_.layout == Layout::Planar) {  // G, B and R planes
+            std::memcpy(frame.green.data(), bytes, pixels);
+            std::memcpy(frame.blue.data(), bytes + pixels, pixels);
+            std::memcpy(frame.red.data(), bytes + 2 * pixels, pixels);
+            return;
+        }
+        const size_t offsets[3] = {static_cast<size_t>(format_.redAt),
+                                   static_cast<size_t>(format_.greenAt),
+                                   static_cast<size_t>(format_.blueAt)};
+        spreadPacked(bytes, static_cast<size_t>(format_.bytesPerPixel), offsets, frame, pixels);
+    }
+
+    int fd_;
+    bool ownsFd_;
+    std::string name_;
+    const RawFormat& format_;
     int width_;
     int height_;
-    int frames_;
+    int limit_;
+    int index_ = 0;
+    std::unique_ptr<ReadAhead> reader_;
 };
 
 }  // namespace
 
-std::unique_ptr<FrameSource> openRawGbrpFrames(const std::string& path, int width, int height,
-                                               int limit, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool isRawFormat(const std::string& format) { return findFormat(format) != nullptr; }
+
+std::string rawFormatNames() {
+    std::string names;
+    for (const RawFormat& format : kFormats) {
+        names += names.empty() ? "" : ", ";
+        names += format.name;
+    }
+    return names;
+}
+
+std::unique_ptr<FrameSource> openRawFrames(const std::string& path, const std::string& format,
+                                           int width, int height, int limit, std::string& error) {
+    const RawFormat* layout = findFormat(format);
+    if (layout == nullptr) {
+        error = "unknown raw format " + format;
+        return nullptr;
+    }
+    if (path == "-") {
+        if (isatty(STDIN_FILENO) == 1) {
+            error = "standard input is a terminal: pipe the frames into avirec, or name a file";
+            return nullptr;
+        }
+        return std::make_unique<RawSource>(STDIN_FILENO, false, "standard input", *layout, width,
+                                           height, limit);
+    }
+    // A device would be read without end (/dev/zero) or wait for keystrokes,
+    // and a folder holds no frames: only files, FIFOs and sockets are read.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode)) {
+        error = path + " is not a regular file, FIFO or pipe: raw frames come from one of those";
+        return nullptr;
+    }
+    // The open of a FIFO waits for its writer; a stop signal ends the wait.
+    int fd = -1;
+    while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) < 0 && errno == EINTR) {
+        if (stopRequested()) {
+            error = "stopped while waiting for a writer to open " + path;
+            return nullptr;
+        }
+    }
     if (fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        ::close(fd);
-        return nullptr;
-    }
-    const uint64_t frameBytes = uint64_t{3} * static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    const auto fileBytes = static_cast<uint64_t>(info.st_size);
-    if (fileBytes == 0 || fileBytes % frameBytes != 0) {
-        error = path + " does not hold whole " + std::to_string(width) + "x" +
-                std::to_string(height) + " frames (" + std::to_string(frameBytes) +
-                " bytes each)";
-        ::close(fd);
-        return nullptr;
-    }
-    const uint64_t available = fileBytes / frameBytes;
-    if (available > INT32_MAX || (limit >= 0 && static_cast<uint64_t>(limit) > available)) {
-        error = path + " holds " + std::to_string(available) + " frames";
-        ::close(fd);
-        return nullptr;
-    }
-    const int frames = limit >= 0 ? limit : static_cast<int>(available);
-    return std::make_unique<RawGbrpSource>(fd, path, width, height, frames);
+    return std::make_unique<RawSource>(fd, true, path, *layout, width, height, limit);
 }
+

@@ -1,6 +1,6 @@
-// Frames from a file of raw planar samples: for each frame the green, blue
-// and red planes (width x height bytes each, top row first), as ffmpeg's
-// "gbrp" raw video lays them out.
+// Raw frames from a file, a FIFO, a pipe or standard input, read one frame
+// at a time until the input ends, so that neither the frame count nor the
+// input's size need be known first.
 #ifndef AVIREC_RAW_FRAMES_H
 #define AVIREC_RAW_FRAMES_H
 
@@ -9,10 +9,14 @@
 
 #include "frame_source.h"
 
-// A source over the file's frames, or at most `limit` of them (all when
-// `limit` is negative). Null with the reason in `error` when the file cannot
-// be read or does not hold whole frames.
-std::unique_ptr<FrameSource> openRawGbrpFrames(const std::string& path, int width, int height,
-                                               int limit, std::string& error);
+// Whether `format` names a raw layout avirec reads, and their names.
+bool isRawFormat(const std::string& format);
+std::string rawFormatNames();
+
+// A source over the raw frames of `format` at `path` ("-": standard input),
+// at most `limit` of them (all when `limit` is negative). Null with the
+// reason in `error` when the input cannot be opened or is a device or folder.
+std::unique_ptr<FrameSource> openRawFrames(const std::string& path, const std::string& format,
+                                           int width, int height, int limit, std::string& error);
 
 #endif  // AVIREC_RAW_FRAMES_H

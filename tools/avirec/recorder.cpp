@@ -1,6 +1,12 @@
 // One recording through the plug-in's entry points.
 #include "recorder.h"
 
+#include <exception>
+#include <new>
+
+#include "avifile_hooks.h"
+#include "stop_signal.h"
+
 namespace {
 
 // The host's records of one frame: a band stack over three band blocks that
@@ -23,36 +29,88 @@ struct HostFrame {
     }
 };
 
+// What the platform layer said about the call that failed last, after a
+// colon, or nothing when it gave no reason.
+std::string layerReason() {
+    const std::string reason = avifile::lastFailureReason();
+    return reason.empty() ? std::string() : ": " + reason;
+}
+
 }  // namespace
 
 RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& output,
-                             FrameSource& source, ProgressLine& progress) {
+                             FrameSource& source, ProgressLine& progress,
+                             ProgressReport& report) {
     RecordingOutcome outcome;
-    MovieRecord* movie = plugin.create(output.c_str(), source.width(), source.height());
+    PlanarFrame frame;
+    // A source whose size is known ahead (the test picture) makes its
+    // frames into the open movie; any other is read first, so that nothing
+    // is created for an input without frames.
+    int width = 0;
+    int height = 0;
+    bool haveFrame = false;
+    if (!source.sizeKnownAhead(width, height)) {
+        ReadStatus status = ReadStatus::Failed;
+        try {
+            status = source.read(frame, outcome.error);
+        } catch (const std::bad_alloc&) {
+            outcome.error = "not enough memory for the first frame; nothing was written";
+        }
+        if (status != ReadStatus::Frame) {
+            outcome.stoppedBy = stopSignal();
+            if (status == ReadStatus::End) {
+                outcome.error = "no frames to record: the input is empty; nothing was written";
+            } else if (status == ReadStatus::Interrupted) {
+                outcome.error = "stopped before the first frame; nothing was written";
+            }
+            return outcome;
+        }
+        width = frame.width;
+        height = frame.height;
+        haveFrame = true;
+    }
+    MovieRecord* movie = plugin.create(output.c_str(), width, height);
     if (movie == nullptr) {
+        const std::string reason = layerReason();
         outcome.error = "cannot create the movie " + output +
-                        " (the file cannot be written, the compressor was cancelled, or it "
-                        "refused the options)";
+                        (reason.empty() ? " (the file cannot be written, the compressor was "
+                                          "cancelled, or it refused the options)"
+                                        : reason);
         return outcome;
     }
     outcome.created = true;
-    PlanarFrame frame;
-    HostFrame hostFrame;
-    progress.start(source.frameCount());
-    for (int index = 0; index < source.frameCount(); ++index) {
-        if (!source.read(index, frame, outcome.error)) {
-            break;
+    int index = 0;
+    try {
+        HostFrame hostFrame;
+        progress.start(source.frameCount());
+        while (!stopRequested()) {
+            if (!haveFrame && source.read(frame, outcome.error) != ReadStatus::Frame) {
+                break;
+            }
+            haveFrame = false;
+            hostFrame.point(frame);
+            if (plugin.addFrame(movie, frame.width, frame.height, &hostFrame.stack) != 1) {
+                outcome.error =
+                    "frame " + std::to_string(index) + " could not be written" + layerReason();
+                break;
+            }
+            ++index;
+            ++outcome.framesWritten;
+            progress.update(outcome.framesWritten);
+            report.update(outcome.framesWritten);
         }
-        hostFrame.point(frame);
-        if (plugin.addFrame(movie, frame.width, frame.height, &hostFrame.stack) != 1) {
-            outcome.error = "frame " + std::to_string(index) + " could not be written to " + output;
-            break;
-        }
-        ++outcome.framesWritten;
-        progress.update(outcome.framesWritten);
+    } catch (const std::bad_alloc&) {
+        outcome.error = "not enough memory for frame " + std::to_string(index) + " (" +
+                        std::to_string(width) + "x" + std::to_string(height) + ")";
+    } catch (const std::exception& failure) {
+        outcome.error = "frame " + std::to_string(index) + " could not be made: " + failure.what();
     }
+    outcome.stoppedBy = stopSignal();
+    // Closed whatever happened above, so that the frames written are a
+    // complete movie.
     plugin.close(movie);
-    if (outcome.error.empty()) {
+    report.finish(outcome.framesWritten);
+    if (outcome.error.empty() && outcome.stoppedBy == 0) {
         progress.finish(outcome.framesWritten);
     } else {
         progress.clear();

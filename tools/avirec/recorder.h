@@ -8,17 +8,22 @@
 #include "frame_source.h"
 #include "plugin_loader.h"
 #include "progress_line.h"
+#include "progress_report.h"
 
 struct RecordingOutcome {
     bool created = false;   // the plug-in opened the movie
     int framesWritten = 0;  // frames for which the plug-in returned 1
+    int stoppedBy = 0;      // the signal that stopped the recording, or 0
     std::string error;      // why the recording stopped early, if it did
 };
 
-// Records every frame of `source` into `output`. Stops at the first frame
-// that cannot be read or written; the movie is closed in every case, so the
-// frames written so far stay in a complete file.
+// Records every frame of `source` into `output`. The first frame is read
+// before the movie is created, which takes its size; nothing is created when
+// there is no frame. Stops at the first frame that cannot be read or
+// written, or when a stop signal came; the movie is closed in every case, so
+// the frames written so far stay in a complete file.
 RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& output,
-                             FrameSource& source, ProgressLine& progress);
+                             FrameSource& source, ProgressLine& progress,
+                             ProgressReport& report);
 
 #endif  // AVIREC_RECORDER_H

@@ -16,15 +16,19 @@ class TestPatternSource : public FrameSource {
 public:
     TestPatternSource(int width, int height, int frames)
         : width_(width), height_(height), frames_(frames) {}
-    int width() const override { return width_; }
-    int height() const override { return height_; }
     int frameCount() const override { return frames_; }
-    bool read(int index, PlanarFrame& frame, std::string& error) override;
+    bool sizeKnownAhead(int& width, int& height) const override {
+        width = width_;
+        height = height_;
+        return true;
+    }
+    ReadStatus read(PlanarFrame& frame, std::string& error) override;
 
 private:
     int width_;
     int height_;
     int frames_;
+    int next_ = 0;
 };
 
 #endif  // AVIREC_TEST_PATTERN_H

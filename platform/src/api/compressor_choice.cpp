@@ -4,11 +4,22 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <string>
 
 namespace avifile::api {
 namespace {
 
 constexpr uint32_t kMaxQuality = 10000;
+
+// The codecs take the key-frame interval as a signed 32-bit count.
+constexpr uint32_t kMaxKeyFrameEvery = 2147483647;
+
+// The data rate reaches the codecs in bits per second, and their buffer size
+// (one second's worth) is a signed 32-bit number of bits: at most 2^31 - 1
+// bits, 268435455 bytes. Below 1000 bits (125 bytes) per second the H.264
+// encoder, which counts in kilobits, sees no rate at all.
+constexpr uint32_t kMinBytesPerSecond = 125;
+constexpr uint32_t kMaxBytesPerSecond = 268435455;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -69,16 +80,19 @@ bool applySetting(std::string_view setting, CompressorChoice& choice, std::strin
             return false;
         }
     } else if (equalsIgnoringCase(key, "keyframes")) {
-        choice.keyFrameEvery = parseNumber(value, UINT32_MAX);
+        choice.keyFrameEvery = parseNumber(value, kMaxKeyFrameEvery);
         if (!choice.keyFrameEvery) {
-            message = "keyframes must be a whole number of frames, not '" + std::string(value) + "'";
+            message = "keyframes must be a whole number of frames from 0 (the compressor's own "
+                      "choice) to " + std::to_string(kMaxKeyFrameEvery) + ", not '" +
+                      std::string(value) + "'";
             return false;
         }
     } else if (equalsIgnoringCase(key, "datarate")) {
-        choice.bytesPerSecond = parseNumber(value, UINT32_MAX);
-        if (!choice.bytesPerSecond || *choice.bytesPerSecond == 0) {
-            message = "datarate must be a whole number of bytes per second above 0, not '" +
-                      std::string(value) + "'";
+        choice.bytesPerSecond = parseNumber(value, kMaxBytesPerSecond);
+        if (!choice.bytesPerSecond || *choice.bytesPerSecond < kMinBytesPerSecond) {
+            message = "datarate must be a whole number of bytes per second from " +
+                      std::to_string(kMinBytesPerSecond) + " to " +
+                      std::to_string(kMaxBytesPerSecond) + ", not '" + std::string(value) + "'";
             choice.bytesPerSecond.reset();
             return false;
         }

@@ -8,14 +8,24 @@
 namespace avifile::api {
 namespace {
 
+// No answer is longer; the rest of a longer line is read and dropped, so
+// that endless input without a line end cannot fill the memory.
+constexpr size_t kMaxAnswer = 4096;
+
 // One line of input without its line end; false at the end of the input
-// when nothing was read.
-bool readLine(std::FILE* in, std::string& line) {
+// when nothing was read. `tooLong` tells that characters were dropped.
+bool readLine(std::FILE* in, std::string& line, bool& tooLong) {
     line.clear();
+    tooLong = false;
     int c = 0;
     while ((c = std::getc(in)) != EOF && c != '\n') {
-        if (c != '\r') {
+        if (c == '\r') {
+            continue;
+        }
+        if (line.size() < kMaxAnswer) {
             line += static_cast<char>(c);
+        } else {
+            tooLong = true;
         }
     }
     return c == '\n' || !line.empty();
@@ -54,9 +64,14 @@ ChoiceOutcome runCompressorMenu(std::FILE* in, std::FILE* out,
     for (;;) {
         std::fprintf(out, "Compressor [1-%zu, Enter for the default, q to cancel]: ", entries.size());
         std::fflush(out);
-        if (!readLine(in, line)) {
+        bool tooLong = false;
+        if (!readLine(in, line, tooLong)) {
             std::fprintf(out, "\n");
             return ChoiceOutcome::Cancelled;
+        }
+        if (tooLong) {
+            std::fprintf(out, "That answer is longer than %zu characters.\n", kMaxAnswer);
+            continue;
         }
         const std::string_view answer = withoutBlanks(line);
         if (answer.empty()) {

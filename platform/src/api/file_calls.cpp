@@ -16,10 +16,16 @@ constexpr UINT kKnownModeBits = kAccessBits | kShareBits | OF_CREATE;
 }  // namespace
 
 // Only new files are written: OF_CREATE (with OF_WRITE, as the plug-in asks,
-// or any access mode, since creating implies writing) creates or truncates
-// the file. Opening an existing file to read or edit it is not provided and
-// gives AVIERR_UNSUPPORTED; mode bits that no open mode has give
-// AVIERR_BADFLAGS. The handler class is ignored: there is one file handler.
+// or any access mode, since creating implies writing) makes a new movie at
+// the path. The path keeps what it had until the movie's first bytes are
+// written: a file that is released before any of its streams got a format,
+// a sample or a compressing stream over it holds no recording and is
+// dropped, leaving an earlier file as it was and no file where there was
+// none. A path that is not a file a movie can be written to (a folder, a
+// pipe, a terminal) gives AVIERR_FILEOPEN at once, with the reason recorded.
+// Opening an existing file to read or edit it is not provided and gives
+// AVIERR_UNSUPPORTED; mode bits that no open mode has give AVIERR_BADFLAGS.
+// The handler class is ignored: there is one file handler.
 extern "C" AVIFILE_EXPORT HRESULT AVIFileOpenA(PAVIFILE* ppfile, LPCSTR szFile, UINT uMode,
                                                LPCLSID /*lpHandler*/) {
     using namespace avifile;

@@ -142,7 +142,7 @@ void Registry::complete(const std::vector<std::shared_ptr<FileObject>>& files) {
     // files' calls need not wait for that.
     for (const std::shared_ptr<FileObject>& file : files) {
         std::lock_guard lock(file->mutex);
-        if (file->writer) {
+        if (file->writer && (file->recording || file->writer->holdsContent())) {
             file->writer->finish();
         }
     }

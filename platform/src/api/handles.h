@@ -25,6 +25,10 @@ namespace avifile::api {
 struct FileObject {
     std::mutex mutex;
     std::unique_ptr<AviWriter> writer;
+    // A compressing stream was made over one of its streams. A file that is
+    // not a recording and holds nothing (no format, no sample) when released
+    // is dropped unwritten, leaving its path as it was.
+    bool recording = false;
 
     // Counted by the registry under its own lock.
     ULONG handleReferences = 1;
@@ -82,7 +86,8 @@ public:
 
     // Gives back one handle reference. Returns the references left (handle
     // references plus those of dependent streams); 0 for an unknown handle.
-    // A file whose last reference went is completed on disk.
+    // A file whose last reference went is completed on disk, unless it was
+    // never a recording and holds nothing.
     ULONG releaseFile(PAVIFILE handle);
     ULONG releaseStream(PAVISTREAM handle);
 

@@ -13,6 +13,7 @@
 
 #include "api/compressor_choice.h"
 #include "api/compressor_menu.h"
+#include "api/failure_reason.h"
 #include "api/handles.h"
 #include "avifile_hooks.h"
 #include "codecs/encoder.h"
@@ -58,14 +59,22 @@ ChoiceOutcome chooseWithoutHook(CompressorChoice& choice) {
             std::fprintf(stderr,
                          "VFW_COMPRESSOR=%s: %s.\n"
                          "Give a compressor's code or short name, optionally followed by "
-                         ",quality=N (0-10000), ,keyframes=N or ,datarate=N (bytes per second), "
-                         "or 'cancel'. Compressors on offer:\n%s",
+                         ",quality=N (0-10000), ,keyframes=N (0-2147483647) or ,datarate=N "
+                         "(125-268435455 bytes per second), or 'cancel'. Compressors on offer:\n%s",
                          setting, message.c_str(), listCompressors(offered).c_str());
+            setFailureReason("the compressor choice VFW_COMPRESSOR=" + std::string(setting) +
+                             " was refused: " + message);
+        } else if (outcome == ChoiceOutcome::Cancelled) {
+            setFailureReason("VFW_COMPRESSOR=cancel answered the compression dialog with Cancel");
         }
         return outcome;
     }
     if (isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
-        return runCompressorMenu(stdin, stderr, offered, lookup, choice);
+        const ChoiceOutcome outcome = runCompressorMenu(stdin, stderr, offered, lookup, choice);
+        if (outcome == ChoiceOutcome::Cancelled) {
+            setFailureReason("the compression dialog was cancelled");
+        }
+        return outcome;
     }
     choice = CompressorChoice{};
     return ChoiceOutcome::Chosen;
@@ -108,6 +117,7 @@ std::vector<CompressorDescription> availableCompressors() { return codecs::compr
 extern "C" AVIFILE_EXPORT BOOL AVISaveOptions(HWND /*hwnd*/, UINT /*uiFlags*/, int nStreams,
                                               PAVISTREAM* ppavi, LPAVICOMPRESSOPTIONS* plpOptions) {
     using namespace avifile::api;
+    avifile::clearFailureReason();
     if (nStreams <= 0 || ppavi == nullptr || plpOptions == nullptr) {
         return FALSE;
     }
@@ -123,6 +133,7 @@ extern "C" AVIFILE_EXPORT BOOL AVISaveOptions(HWND /*hwnd*/, UINT /*uiFlags*/, i
         for (int i = 0; i < nStreams; ++i) {
             answers.push_back(startingOptions(*plpOptions[i]));
             if (!hook(answers.back())) {
+                avifile::setFailureReason("the compression dialog was cancelled");
                 // Blocks the hook put in are dropped; the caller's stay.
                 for (size_t j = 0; j < answers.size(); ++j) {
                     const AVICOMPRESSOPTIONS& given = *plpOptions[j];

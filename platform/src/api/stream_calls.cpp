@@ -9,12 +9,15 @@
 // writes each frame's compressed sample.
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "api/dib_format.h"
+#include "api/failure_reason.h"
 #include "api/guarded_call.h"
 #include "api/handles.h"
 #include "api/library_settings.h"
+#include "codecs/size_rules.h"
 #include "platform_export.h"
 
 namespace avifile::api {
@@ -62,6 +65,7 @@ HRESULT openCodec(StreamObject& stream, const uint8_t* format, size_t bytes, uin
     CompressionState& state = stream.compression;
     AviWriter& writer = *stream.file->writer;
     if (state.formatAccepted && writer.length(stream.number) > 0) {
+        setFailureReason("the frame format cannot change once frames are written");
         return AVIERR_UNSUPPORTED;  // a new frame format in the middle of the stream
     }
     std::unique_ptr<codecs::Encoder> fresh;
@@ -103,7 +107,20 @@ HRESULT setCompressingFormat(StreamObject& stream, const void* format, size_t by
     }
     uint32_t imageBytes = 0;
     if (const HRESULT status = checkUncompressedDib(format, bytes, imageBytes); status != AVIERR_OK) {
+        setFailureReason("the frame format is not an uncompressed bottom-up bitmap of 8, 16, 24 or "
+                         "32 bits a pixel");
         return status;
+    }
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, format, sizeof header);
+    // Full Frames are read back by the players' raw video decoder, which
+    // refuses pictures beyond its size limit; codecs check this themselves.
+    if (stream.kind == StreamKind::FullFrames) {
+        if (std::string reason = codecs::readerSizeRefusal(header.biWidth, header.biHeight);
+            !reason.empty()) {
+            setFailureReason(std::move(reason));
+            return AVIERR_BADFORMAT;
+        }
     }
     CompressionState& state = stream.compression;
     const auto* first = static_cast<const uint8_t*>(format);
@@ -158,9 +175,12 @@ HRESULT prepareSample(StreamObject& stream, const void* buffer, size_t bytes, DW
     }
     const CompressionState& state = stream.compression;
     if (!state.formatAccepted) {
+        setFailureReason("no frame format was set before the first frame");
         return AVIERR_BADFORMAT;
     }
     if (bytes != state.imageBytes) {
+        setFailureReason("a frame of " + std::to_string(bytes) + " bytes where the format has " +
+                         std::to_string(state.imageBytes));
         return AVIERR_BADSIZE;
     }
     if (stream.kind == StreamKind::FullFrames) {
@@ -191,6 +211,7 @@ extern "C" AVIFILE_EXPORT HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompres
                                                           CLSID* /*pclsidHandler*/) {
     using namespace avifile;
     using namespace avifile::api;
+    clearFailureReason();
     if (ppsCompressed != nullptr) {
         *ppsCompressed = nullptr;
     }
@@ -222,7 +243,14 @@ extern "C" AVIFILE_EXPORT HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompres
             }
         }
         *ppsCompressed = Registry::instance().addStream(std::move(stream));
-        return *ppsCompressed != nullptr ? AVIERR_OK : AVIERR_BADHANDLE;
+        if (*ppsCompressed == nullptr) {
+            return AVIERR_BADHANDLE;
+        }
+        // A stream is now set up to take frames: the file is a recording,
+        // completed on disk when it is released even without a frame.
+        std::lock_guard lock(source->file->mutex);
+        source->file->recording = true;
+        return AVIERR_OK;
     });
 }
 
@@ -231,6 +259,7 @@ extern "C" AVIFILE_EXPORT HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompres
 extern "C" AVIFILE_EXPORT HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, LPVOID lpFormat,
                                                      LONG cbFormat) {
     using namespace avifile::api;
+    avifile::clearFailureReason();
     const std::shared_ptr<StreamObject> stream = Registry::instance().stream(pavi);
     if (!stream) {
         return AVIERR_BADHANDLE;
@@ -255,6 +284,7 @@ extern "C" AVIFILE_EXPORT HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, L
                                                  LPVOID lpBuffer, LONG cbBuffer, DWORD dwFlags,
                                                  LONG* plSampWritten, LONG* plBytesWritten) {
     using namespace avifile::api;
+    avifile::clearFailureReason();
     if (plSampWritten != nullptr) {
         *plSampWritten = 0;
     }

@@ -110,7 +110,8 @@ AVPixelFormat encoderPixelFormat(CodecKind kind, int inputBits) {
 }
 
 std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
-                                        const EncoderSettings& settings) {
+                                        const EncoderSettings& settings, int width, int height) {
+    const bool anySize = width == 0 && height == 0;
     std::vector<CodecOption> options;
     // Each frame is compressed within the call that hands it over: slice
     // threads share one frame's work, frame threads would hold frames back.
@@ -134,10 +135,13 @@ std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
             // run 2.2 times as fast, at the same quality (+0.2 dB on a test
             // picture) for 2.5% more bytes; three strips keep the stream
             // readable by the oldest decoders. (Frames tall enough are also
-            // split into bands compressed at once: see cinepak_bands.h.)
+            // split into bands compressed at once: see cinepak_bands.h.) A
+            // strip is at least one row of 4x4 blocks: frames of 4 or 8 rows
+            // have one or two (the encoder crashes when asked for more).
             add(options, "max_extra_cb_iterations", "0");
-            add(options, "min_strips", "3");
-            add(options, "max_strips", "3");
+            const int strips = anySize ? 3 : std::clamp(height / 4, 1, 3);
+            add(options, "min_strips", std::to_string(strips));
+            add(options, "max_strips", std::to_string(strips));
             // Its key-frame interval is keyint_min, limited to "g".
             const std::string interval = std::to_string(cinepakKeyInterval(settings));
             add(options, "g", interval);
@@ -148,9 +152,17 @@ std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
         case CodecKind::Ffv1:
             // Version 3 with slices, so that slice threads share each frame;
             // every frame is a key frame (the codec is intra-only anyway and
-            // needs no interval).
-            add(options, "level", "3");
-            add(options, "slices", "4");
+            // needs no interval). Four slices split the frame in two both
+            // ways; slices only a pixel or two across do not decode back to
+            // the frame, and version 3 takes no fewer slices at such sizes.
+            // Frames under 16 pixels either way are written as version 1,
+            // which has no slices (nor needs threads for so few pixels).
+            if (anySize || (width >= 16 && height >= 16)) {
+                add(options, "level", "3");
+                add(options, "slices", "4");
+            } else {
+                add(options, "level", "1");
+            }
             add(options, "g", "1");
             break;
         case CodecKind::HuffYuv:

@@ -24,9 +24,13 @@ struct CodecOption {
 // The pixel format the codec is given for DIB frames of this depth.
 AVPixelFormat encoderPixelFormat(CodecKind kind, int inputBits);
 
-// The options, applied to the codec context and the encoder's own options.
+// The options, applied to the codec context and the encoder's own options,
+// for frames of width x height (0 x 0: of any size of 32 x 32 or more). What
+// depends on the size (Cinepak's strips, FFV1's slices) is chosen so that
+// the frame can hold it.
 std::vector<CodecOption> encoderOptions(const CodecProfile& profile,
-                                        const EncoderSettings& settings);
+                                        const EncoderSettings& settings, int width = 0,
+                                        int height = 0);
 
 // Cinepak's key-frame interval: the one asked for, or 12 frames.
 uint32_t cinepakKeyInterval(const EncoderSettings& settings);

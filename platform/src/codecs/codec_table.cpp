@@ -52,7 +52,7 @@ uint32_t lowerCase(uint32_t fourcc) {
     return lowered;
 }
 
-const CodecProfile* match(uint32_t fourcc, bool ignoreCase) {
+const CodecProfile* match(uint32_t fourcc, bool ignoreCase, bool installedOnly = true) {
     for (const CodecProfile& profile : kTable) {
         for (uint32_t candidate : {profile.fourcc, profile.otherFourcc}) {
             if (candidate == 0) {
@@ -61,7 +61,7 @@ const CodecProfile* match(uint32_t fourcc, bool ignoreCase) {
             const bool same = ignoreCase ? lowerCase(candidate) == lowerCase(fourcc)
                                          : candidate == fourcc;
             if (same) {
-                return isInstalled(profile) ? &profile : nullptr;
+                return !installedOnly || isInstalled(profile) ? &profile : nullptr;
             }
         }
     }
@@ -85,6 +85,13 @@ const CodecProfile* findProfile(uint32_t fourcc) {
         return exact;
     }
     return match(fourcc, true);
+}
+
+const CodecProfile* findKnownProfile(uint32_t fourcc) {
+    if (const CodecProfile* exact = match(fourcc, false, false)) {
+        return exact;
+    }
+    return match(fourcc, true, false);
 }
 
 }  // namespace avifile::codecs

@@ -42,6 +42,9 @@ std::span<const CodecProfile> codecTable();
 // none matches or its encoder is not installed.
 const CodecProfile* findProfile(uint32_t fourcc);
 
+// The same, whether its encoder is installed or not.
+const CodecProfile* findKnownProfile(uint32_t fourcc);
+
 // Whether the installed libraries have the profile's encoder.
 bool isInstalled(const CodecProfile& profile);
 

@@ -2,20 +2,14 @@
 
 namespace avifile::codecs {
 
-namespace {
-// Frames larger than this on a side are refused before any codec sees them;
-// it keeps every size computation far from overflow.
-constexpr LONG kLargestSide = 16384;
-}  // namespace
-
 bool readDibLayout(const BITMAPINFOHEADER& header, DibLayout& layout) {
     if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 ||
         header.biCompression != BI_RGB ||
         (header.biBitCount != 24 && header.biBitCount != 32)) {
         return false;
     }
-    if (header.biWidth <= 0 || header.biWidth > kLargestSide || header.biHeight == 0 ||
-        header.biHeight > kLargestSide || header.biHeight < -kLargestSide) {
+    if (header.biWidth <= 0 || header.biWidth > kLargestDibSide || header.biHeight == 0 ||
+        header.biHeight > kLargestDibSide || header.biHeight < -kLargestDibSide) {
         return false;
     }
     DibLayout read;

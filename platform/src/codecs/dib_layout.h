@@ -9,6 +9,10 @@
 
 namespace avifile::codecs {
 
+// Frames larger than this on a side are refused before any codec sees them;
+// it keeps every size computation far from overflow.
+constexpr LONG kLargestDibSide = 16384;
+
 struct DibLayout {
     int width = 0;
     int height = 0;          // rows, always positive

@@ -60,6 +60,12 @@ public:
 // for an unknown code, another error when the codec cannot be started.
 HRESULT createEncoder(const EncoderSettings& settings, std::unique_ptr<Encoder>& encoder);
 
+// The codec libraries report on standard error by default; this layer
+// reports through its results instead, so their messages are switched off
+// before the first call into them. AVIFILE_CODEC_LOG (any value) lets them
+// through, for finding out why a codec refused.
+void quietCodecLibraries();
+
 }  // namespace avifile::codecs
 
 #endif  // AVIFILE_CODECS_ENCODER_H

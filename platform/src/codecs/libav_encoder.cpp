@@ -4,6 +4,7 @@
 // frame; Cinepak and Video 1, whose encoders have no threads of their own,
 // run one per horizontal band at once (see cinepak_bands.h, video1_bands.h).
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -15,8 +16,10 @@ extern "C" {
 #include <libavutil/cpu.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/rational.h>
 }
 
+#include "api/failure_reason.h"
 #include "codecs/cinepak_bands.h"
 #include "codecs/codec_failure.h"
 #include "codecs/video1_bands.h"
@@ -26,21 +29,12 @@ extern "C" {
 #include "codecs/dib_layout.h"
 #include "codecs/encoder.h"
 #include "codecs/frame_source.h"
+#include "codecs/mpeg4_colours.h"
+#include "codecs/size_rules.h"
+#include "codecs/yuv_colours.h"
 
 namespace avifile::codecs {
 namespace {
-
-// The libraries report on standard error by default; this layer reports
-// through its results instead. AVIFILE_CODEC_LOG (any value) lets their
-// messages through, for finding out why a codec refused.
-void quietLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (std::getenv("AVIFILE_CODEC_LOG") == nullptr) {
-            av_log_set_level(AV_LOG_QUIET);
-        }
-    });
-}
 
 // One encoder and the part of the picture it compresses.
 struct BandEncoder {
@@ -109,7 +103,8 @@ private:
     DibLayout layout_;
     BITMAPINFOHEADER input_{};
     std::vector<uint8_t> format_;
-    std::vector<uint8_t> joined_;  // the joined frame of a banded encoder
+    YuvColours colours_;
+    std::vector<uint8_t> joined_;  // the joined frame of a banded encoder, or a rewritten sample
     int64_t framesEncoded_ = 0;
     int frameQuality_ = 0;
 };
@@ -129,14 +124,18 @@ HRESULT LibavEncoder::openBand(BandEncoder& band, int width, bool banded) {
     codec->width = width;
     codec->height = band.band.rows;
     codec->pix_fmt = encoderPixelFormat(profile_.kind, layout_.bitsPerPixel);
-    const int rate = settings_.rate != 0 ? static_cast<int>(settings_.rate) : 15;
-    const int scale = settings_.scale != 0 ? static_cast<int>(settings_.scale) : 1;
+    int rate = 15;
+    int scale = 1;
+    if (settings_.rate != 0 && settings_.scale != 0) {
+        av_reduce(&rate, &scale, settings_.rate, settings_.scale, INT_MAX);
+    }
     codec->time_base = AVRational{scale, rate};
     codec->framerate = AVRational{rate, scale};
     codec->sample_aspect_ratio = AVRational{1, 1};
+    describeColours(*codec, colours_);
 
     AVDictionary* options = nullptr;
-    for (const CodecOption& option : encoderOptions(profile_, settings_)) {
+    for (const CodecOption& option : encoderOptions(profile_, settings_, width, band.band.rows)) {
         av_dict_set(&options, option.name.c_str(), option.value.c_str(), 0);
     }
     if (banded && profile_.kind == CodecKind::Cinepak) {
@@ -149,8 +148,16 @@ HRESULT LibavEncoder::openBand(BandEncoder& band, int width, bool banded) {
     const int opened = avcodec_open2(codec, encoder, &options);
     const int unused = av_dict_count(options);
     av_dict_free(&options);
+    if (opened == AVERROR(ENOMEM)) {
+        setFailureReason("out of memory");
+        return AVIERR_MEMORY;
+    }
     if (opened < 0) {
-        return opened == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_BADFORMAT;
+        setFailureReason(std::string("the ") + codecName(profile_.kind) +
+                             " encoder refused frames of " + std::to_string(width) + "x" +
+                             std::to_string(layout_.height),
+                         false);
+        return AVIERR_BADFORMAT;
     }
     return unused == 0 ? AVIERR_OK : AVIERR_INTERNAL;  // an option this library lacks
 }
@@ -164,6 +171,7 @@ HRESULT LibavEncoder::restartBand(BandEncoder& band) {
 
 HRESULT LibavEncoder::start(const DibLayout& layout) {
     layout_ = layout;
+    colours_ = yuvColours(profile_.kind, layout.height);
     int count = 1;
     if (profile_.kind == CodecKind::Cinepak) {
         count = cinepakBands(layout.height, av_cpu_count());
@@ -178,7 +186,8 @@ HRESULT LibavEncoder::start(const DibLayout& layout) {
             return opened;
         }
     }
-    if (!source_.prepare(layout, encoderPixelFormat(profile_.kind, layout.bitsPerPixel))) {
+    const AVPixelFormat target = encoderPixelFormat(profile_.kind, layout.bitsPerPixel);
+    if (!source_.prepare(layout, target, colours_)) {
         return AVIERR_MEMORY;
     }
     frameQuality_ = frameQuality(profile_, settings_);
@@ -191,6 +200,20 @@ HRESULT LibavEncoder::open(const BITMAPINFOHEADER& input,
                            std::vector<uint8_t>& compressedFormatOut) {
     DibLayout layout;
     if (!readDibLayout(input, layout)) {
+        const int64_t height = input.biHeight < 0 ? -int64_t{input.biHeight} : input.biHeight;
+        std::string reason = readerSizeRefusal(input.biWidth, height);
+        if (reason.empty()) {
+            reason = std::string(codecName(profile_.kind)) +
+                     " takes uncompressed frames of 24 or 32 bits a pixel, up to " +
+                     std::to_string(kLargestDibSide) + " pixels wide and high";
+        }
+        setFailureReason(std::move(reason));
+        return AVIERR_BADFORMAT;
+    }
+    if (std::string reason = formatRefusal(profile_, layout.width, layout.height, settings_.rate,
+                                           settings_.scale);
+        !reason.empty()) {
+        setFailureReason(std::move(reason));
         return AVIERR_BADFORMAT;
     }
     if (!bands_.empty() && std::memcmp(&input, &input_, sizeof input) == 0) {
@@ -217,6 +240,8 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
         return AVIERR_UNSUPPORTED;  // open() has not succeeded
     }
     if (frame == nullptr || bytes != layout_.imageBytes) {
+        setFailureReason("a frame of " + std::to_string(bytes) + " bytes where the format has " +
+                         std::to_string(layout_.imageBytes));
         return AVIERR_BADSIZE;
     }
     AVFrame* picture = source_.picture(frame);
@@ -241,12 +266,16 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
     for (std::thread& helper : helpers) {
         helper.join();
     }
+    const std::string failed = std::string("the ") + codecName(profile_.kind) +
+                               " encoder failed to compress the frame";
     if (codecFailing()) {
+        setFailureReason(failed);
         return AVIERR_COMPRESSOR;  // as if the codec failed with the frame taken in
     }
     bool keyFrame = true;
     for (auto& band : bands_) {
         if (band->status < 0) {
+            setFailureReason(failed);
             return AVIERR_COMPRESSOR;
         }
         const bool bandKey = (band->packet->flags & AV_PKT_FLAG_KEY) != 0;
@@ -262,6 +291,7 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
             }
             band->encode(picture);
             if (band->status < 0 || (band->packet->flags & AV_PKT_FLAG_KEY) == 0) {
+                setFailureReason(failed);
                 return AVIERR_COMPRESSOR;
             }
             continue;
@@ -277,6 +307,12 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
         out.data = packet->data;
         out.size = static_cast<size_t>(packet->size);
         out.keyFrame = keyFrame;
+        if (profile_.kind == CodecKind::Mpeg4Part2 &&
+            describeMpeg4Colours(std::span<const uint8_t>(packet->data, out.size), colours_,
+                                 joined_)) {
+            out.data = joined_.data();
+            out.size = joined_.size();
+        }
         return AVIERR_OK;
     }
     std::vector<std::span<const uint8_t>> parts;
@@ -291,6 +327,7 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
         joined = joinVideo1Frames(parts, joined_);
     }
     if (!joined) {
+        setFailureReason(failed);
         return AVIERR_COMPRESSOR;
     }
     out.data = joined_.data();
@@ -307,9 +344,18 @@ HRESULT createEncoder(const EncoderSettings& settings, std::unique_ptr<Encoder>&
     if (profile == nullptr || profile->encoderName == nullptr) {
         return AVIERR_NOCOMPRESSOR;  // unknown, not installed, or Full Frames
     }
-    quietLibraries();
+    quietCodecLibraries();
     encoder = std::make_unique<LibavEncoder>(*profile, settings);
     return AVIERR_OK;
+}
+
+void quietCodecLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (std::getenv("AVIFILE_CODEC_LOG") == nullptr) {
+            av_log_set_level(AV_LOG_QUIET);
+        }
+    });
 }
 
 }  // namespace avifile::codecs

@@ -1,20 +1,20 @@
 // The AVI writer: samples go out as chunks of the movi list of the RIFF
 // being filled; a RIFF that would grow past the limit is closed with its
 // indexes (riff_sequence.cpp) and the recording continues in an extension
-// RIFF. The header block is rewritten in place from time to time, so that a
-// file whose writer never finished still tells a reader its length.
+// RIFF. After every sample the counts of the header block are brought up to
+// date in place, so that a file whose writer never finished still tells a
+// reader its whole length.
 #include "container/avi_writer.h"
 
 #include <algorithm>
 
-#include "container/header_block.h"
 #include "container/index_chunks.h"
 #include "container/writer_impl.h"
 
 namespace avifile {
 
 HRESULT AviWriter::Impl::writeHeader() {
-    if (!buildHeaderBlock(state, headerBlock)) {
+    if (!buildHeaderBlock(state, headerBlock, &headerLayout)) {
         return AVIERR_BADSIZE;
     }
     const ConstBuffer part{headerBlock.data(), headerBlock.size()};
@@ -29,66 +29,98 @@ HRESULT AviWriter::Impl::writeHeader() {
     return AVIERR_OK;
 }
 
-// Rewrites the header block in place with the counts and sizes of now. The
-// block's size never changes once written, so this needs no new room.
+// Rewrites the header block in place with the counts, sizes and super
+// indexes of now. The block's size never changes once written, so this
+// needs no new room.
 bool AviWriter::Impl::refreshHeader() {
     if (!state.headerWritten) {
         return true;
     }
     std::vector<uint8_t> block;
-    if (!buildHeaderBlock(state, block) || block.size() != headerBlock.size()) {
+    HeaderLayout layout;
+    if (!buildHeaderBlock(state, block, &layout) || block.size() != headerBlock.size()) {
         return false;
     }
     headerBlock = std::move(block);
-    bytesSinceRefresh = 0;
-    double seconds = 0.0;
-    for (const StreamState& stream : state.streams) {
-        seconds = std::max(seconds, streamSeconds(stream));
-    }
-    secondsAtRefresh = seconds;
-    return sink->writeAt(0, headerBlock.data(), headerBlock.size());
+    headerLayout = std::move(layout);
+    headerOnDiskStale = !sink->writeAt(0, headerBlock.data(), headerBlock.size());
+    return !headerOnDiskStale;
 }
 
-void AviWriter::Impl::noteSample(int stream, uint64_t position, size_t bytes, bool keyFrame) {
-    StreamState& target = state.streams[static_cast<size_t>(stream)];
-    const auto size = static_cast<uint32_t>(bytes);
-    target.riffSamples.push_back(SampleRecord{position, size, keyFrame});
-    if (state.riff.first) {
-        FirstIndexEntry entry;
-        entry.chunkId = target.chunkId;
-        entry.flags = keyFrame ? kIndexKeyFrame : 0;
-        entry.offset = static_cast<uint32_t>(position - (state.riff.moviStart + 8));
-        entry.size = size;
-        state.firstIndex.push_back(entry);
-        ++target.chunksInFirstRiff;
+// Brings the records that count samples up to date on disk: only the bytes
+// that changed, in a few small writes (the main and first stream headers
+// lie close together and go as one).
+bool AviWriter::Impl::writeCounts() {
+    if (!state.headerWritten) {
+        return true;
     }
-    ++target.chunks;
-    target.bytes += bytes;
-    target.largestSample = std::max(target.largestSample, size);
+    if (headerOnDiskStale) {
+        return refreshHeader();
+    }
+    refreshCountRecords(state, headerLayout, headerBlock, changedRanges);
+    for (const ByteRange& range : changedRanges) {
+        if (!sink->writeAt(range.offset, headerBlock.data() + range.offset, range.size)) {
+            headerOnDiskStale = true;
+            return false;
+        }
+    }
+    return true;
 }
 
-void AviWriter::Impl::refreshIfDue(size_t bytes) {
-    bytesSinceRefresh += chunkExtent(bytes);
-    double seconds = 0.0;
-    bool first = false;
-    for (const StreamState& stream : state.streams) {
-        seconds = std::max(seconds, streamSeconds(stream));
-        first = first || stream.chunks == 1;
-    }
-    if (first || bytesSinceRefresh >= settings.refreshEveryBytes ||
-        seconds - secondsAtRefresh >= settings.refreshEverySeconds) {
-        refreshHeader();
+// A video stream without a format would make readers refuse the file; an
+// uncompressed 24-bit DIB of the stream's frame rectangle makes it an empty
+// movie of that size.
+void AviWriter::Impl::describeStreamsWithoutFormat() {
+    for (size_t number = 0; number < state.streams.size(); ++number) {
+        StreamState& stream = state.streams[number];
+        const RECT& frame = stream.info.rcFrame;
+        const int64_t width = int64_t{frame.right} - frame.left;
+        const int64_t height = int64_t{frame.bottom} - frame.top;
+        if (stream.formatSet || stream.info.fccType != streamtypeVIDEO || width <= 0 ||
+            height <= 0 || width > INT32_MAX || height > INT32_MAX) {
+            continue;
+        }
+        BITMAPINFOHEADER header{};
+        header.biSize = sizeof header;
+        header.biWidth = static_cast<LONG>(width);
+        header.biHeight = static_cast<LONG>(height);
+        header.biPlanes = 1;
+        header.biBitCount = 24;
+        header.biCompression = BI_RGB;
+        const uint64_t imageBytes = static_cast<uint64_t>((width * 24 + 31) / 32 * 4) *
+                                    static_cast<uint64_t>(height);
+        header.biSizeImage = static_cast<DWORD>(std::min<uint64_t>(imageBytes, UINT32_MAX));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+        stream.format.assign(bytes, bytes + sizeof header);
+        stream.formatSet = true;
+        stream.chunkId = sampleChunkId(static_cast<int>(number), stream.info, stream.format);
     }
 }
 
 AviWriter::AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings)
     : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
 
-// Without finish() the file is left as a crash would leave it, except that
-// the counts in the header are brought up to date (in place, no new room).
-// Completing the file is the caller's decision, made by calling finish().
+std::unique_ptr<AviWriter> AviWriter::resume(std::unique_ptr<ByteSink> sink, WriterState state,
+                                             size_t headerBytes) {
+    auto writer = std::make_unique<AviWriter>(std::move(sink), ContainerSettings{});
+    Impl& impl = *writer->impl_;
+    impl.state = std::move(state);
+    impl.state.headerWritten = true;
+    if (!buildHeaderBlock(impl.state, impl.headerBlock, &impl.headerLayout) ||
+        impl.headerBlock.size() != headerBytes) {
+        return nullptr;
+    }
+    // What is on disk may differ from the block: the first refresh writes it
+    // whole.
+    impl.headerOnDiskStale = true;
+    return writer;
+}
+
+// Without finish() the file is left as a crash would leave it; its counts
+// are current already. Completing the file is the caller's decision, made by
+// calling finish().
 AviWriter::~AviWriter() {
-    if (!impl_->finished) {
+    if (!impl_->finished && impl_->headerOnDiskStale) {
         impl_->refreshHeader();
     }
 }
@@ -194,9 +226,17 @@ HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool 
     if (written != ChunkStatus::ok) {
         return written == ChunkStatus::tooLarge ? AVIERR_BADSIZE : AVIERR_FILEWRITE;
     }
-    impl.noteSample(stream, position, bytes, keyFrame);
-    impl.refreshIfDue(bytes);
-    return AVIERR_OK;
+    noteSample(impl.state, static_cast<size_t>(stream), position, static_cast<uint32_t>(bytes),
+               keyFrame);
+    return impl.writeCounts() ? AVIERR_OK : AVIERR_FILEWRITE;
+}
+
+bool AviWriter::holdsContent() const {
+    if (impl_->state.headerWritten) {
+        return true;
+    }
+    return std::any_of(impl_->state.streams.begin(), impl_->state.streams.end(),
+                       [](const StreamState& stream) { return stream.formatSet; });
 }
 
 int64_t AviWriter::length(int stream) const {
@@ -214,6 +254,7 @@ HRESULT AviWriter::finish() {
     impl.finished = true;
     HRESULT result = AVIERR_OK;
     if (!impl.state.headerWritten) {
+        impl.describeStreamsWithoutFormat();
         result = impl.writeHeader();
     }
     if (result == AVIERR_OK && !impl.state.riff.open && impl.state.headerWritten) {

@@ -17,11 +17,6 @@ struct ContainerSettings {
     // Bytes after which a RIFF is closed and the next sample starts a new
     // extension RIFF ('AVIX').
     uint64_t riffLimit = uint64_t{1} << 30;
-    // The headers on disk are rewritten (frame counts, sizes) at least this
-    // often while recording: after this many bytes of samples...
-    uint64_t refreshEveryBytes = uint64_t{64} << 20;
-    // ...or after this many seconds of media time.
-    double refreshEverySeconds = 1.0;
     // Entries reserved in each stream's super index: the most RIFFs a file
     // can have. The last one grows up to the 4 GiB that its size field
     // allows; after that, samples are refused with AVIERR_FILEWRITE.
@@ -34,12 +29,23 @@ struct ContainerSettings {
 // it away. Null when the file cannot be created.
 std::unique_ptr<ByteSink> createAviFileSink(const char* path);
 
+struct WriterState;
+
 class AviWriter {
 public:
     AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);
-    // Without finish(), the file stays as a crash would leave it (readable
-    // by scanning, no indexes), except that the counts in its headers are
-    // brought up to date in place. Completing it is left to finish().
+
+    // Takes up a recording that an earlier writer left unfinished, from its
+    // state read back from the file (see repair.h); the sink's end is the
+    // end of the file's last whole chunk, and the header block that the
+    // state describes is the one on disk. finish() then completes the file
+    // as the earlier writer would have. Null when the state's header block
+    // would not have the size `headerBytes` of the one on disk.
+    static std::unique_ptr<AviWriter> resume(std::unique_ptr<ByteSink> sink, WriterState state,
+                                             size_t headerBytes);
+    // Without finish(), the file stays as a crash would leave it: readable
+    // by scanning, no indexes for the RIFF being filled, every sample
+    // counted in the headers. Completing it is left to finish().
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
@@ -59,15 +65,26 @@ public:
 
     // Appends one sample. The chunk is 'NNdb' when the stream's format is an
     // uncompressed DIB, 'NNdc' otherwise. Zero bytes writes an empty sample.
+    // Before it returns, the frame counts of the header block on disk count
+    // the sample (a few small writes in place), so that a file whose writer
+    // dies at any moment tells readers its whole length.
     // AVIERR_FILEWRITE when the sink refuses the bytes; nothing of the
-    // sample then counts, and the writer stays usable.
+    // sample then counts, and the writer stays usable. When only the counts
+    // could not be written, the sample stays in the file and in its indexes
+    // and the call still reports AVIERR_FILEWRITE.
     HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+
+    // Whether anything was given to be written: a stream's format or a
+    // sample.
+    bool holdsContent() const;
 
     // Samples written to the stream so far.
     int64_t length(int stream) const;
 
     // Writes the indexes and final headers. Idempotent; further samples are
-    // refused afterwards.
+    // refused afterwards. A video stream that never got a format is
+    // described as uncompressed 24-bit frames of its frame rectangle, so that
+    // readers take the file for an empty movie of that size.
     HRESULT finish();
 
 private:

@@ -151,14 +151,18 @@ bool appendRecord(ChunkWriter& writer, uint32_t id, const std::vector<uint8_t>& 
     return ok(writer.appendChunk(id, data.data(), data.size()));
 }
 
-bool appendStreamList(ChunkWriter& writer, const WriterState& state,
-                      const StreamState& stream) {
+// The offset that a record appended next gets for its data.
+size_t nextRecordData(const MemorySink& sink) { return sink.bytes().size() + 8; }
+
+bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const WriterState& state,
+                      const StreamState& stream, HeaderLayout& layout) {
     ChunkToken list;
     if (!ok(writer.beginList(kListId, kStreamListType, list))) {
         return false;
     }
     std::vector<uint8_t> bytes;
     serialize(streamHeader(stream), bytes);
+    layout.streamHeaders.push_back(nextRecordData(sink));
     if (!appendRecord(writer, kStreamHeaderId, bytes)) {
         return false;
     }
@@ -201,7 +205,9 @@ uint32_t standardIndexId(int streamNumber) {
     return numberedPrefixCode(streamNumber, 'i', 'x');
 }
 
-bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block) {
+bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block,
+                      HeaderLayout* layoutOut) {
+    HeaderLayout layout;
     MemorySink sink;
     ChunkWriter writer(sink);
     ChunkToken riff;
@@ -214,11 +220,12 @@ bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block) {
     }
     std::vector<uint8_t> bytes;
     serialize(mainHeader(state), bytes);
+    layout.mainHeader = nextRecordData(sink);
     if (!appendRecord(writer, kMainHeaderId, bytes)) {
         return false;
     }
     for (const StreamState& stream : state.streams) {
-        if (!appendStreamList(writer, state, stream)) {
+        if (!appendStreamList(writer, sink, state, stream, layout)) {
             return false;
         }
     }
@@ -229,6 +236,7 @@ bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block) {
     const StreamState* lead = leadingStream(state);
     bytes.clear();
     serializeExtensionHeader(lead != nullptr ? streamLength(*lead) : 0, bytes);
+    layout.extensionHeader = nextRecordData(sink);
     if (!appendRecord(writer, kExtensionHeaderId, bytes) || !ok(writer.end(extensionList)) ||
         !ok(writer.end(headerList))) {
         return false;
@@ -238,7 +246,56 @@ bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block) {
         return false;
     }
     block = sink.bytes();
+    if (layoutOut != nullptr) {
+        *layoutOut = std::move(layout);
+    }
     return true;
+}
+
+void refreshCountRecords(const WriterState& state, const HeaderLayout& layout,
+                         std::vector<uint8_t>& block, std::vector<ByteRange>& changed) {
+    // Runs closer than this are written as one: a system call costs more
+    // than a few dozen bytes.
+    constexpr size_t kMergeGap = 128;
+    changed.clear();
+    std::vector<uint8_t> record;
+    const auto place = [&](size_t offset) {
+        if (offset + record.size() > block.size()) {
+            return;
+        }
+        uint8_t* target = block.data() + offset;
+        size_t first = 0;
+        while (first < record.size() && target[first] == record[first]) {
+            ++first;
+        }
+        if (first == record.size()) {
+            return;
+        }
+        size_t last = record.size();
+        while (target[last - 1] == record[last - 1]) {
+            --last;
+        }
+        std::memcpy(target + first, record.data() + first, last - first);
+        const ByteRange range{offset + first, last - first};
+        if (!changed.empty() &&
+            range.offset <= changed.back().offset + changed.back().size + kMergeGap) {
+            changed.back().size = range.offset + range.size - changed.back().offset;
+        } else {
+            changed.push_back(range);
+        }
+    };
+    record.clear();
+    serialize(mainHeader(state), record);
+    place(layout.mainHeader);
+    for (size_t s = 0; s < state.streams.size() && s < layout.streamHeaders.size(); ++s) {
+        record.clear();
+        serialize(streamHeader(state.streams[s]), record);
+        place(layout.streamHeaders[s]);
+    }
+    const StreamState* lead = leadingStream(state);
+    record.clear();
+    serializeExtensionHeader(lead != nullptr ? streamLength(*lead) : 0, record);
+    place(layout.extensionHeader);
 }
 
 }  // namespace avifile

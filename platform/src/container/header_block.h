@@ -12,11 +12,34 @@
 
 namespace avifile {
 
-// Builds the block from the state. While the first RIFF is still being
-// filled, its size and the movi list's size are 0, which a reader that
-// scans takes as "to the end of the file". False when a part does not fit
-// its size field.
-bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block);
+// Where the records that change as samples are written lie in the block:
+// the offsets of the data of the main header, of each stream header and of
+// the extension header.
+struct HeaderLayout {
+    size_t mainHeader = 0;
+    std::vector<size_t> streamHeaders;
+    size_t extensionHeader = 0;
+};
+
+// Builds the block from the state, and where its records lie. While the
+// first RIFF is still being filled, its size and the movi list's size are
+// 0, which a reader that scans takes as "to the end of the file". False when
+// a part does not fit its size field.
+bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block,
+                      HeaderLayout* layout = nullptr);
+
+// A run of bytes of the block.
+struct ByteRange {
+    size_t offset = 0;
+    size_t size = 0;
+};
+
+// Puts the main, stream and extension headers of now (frame counts,
+// buffer sizes, data rate) into the block at their places, and lists the
+// bytes that changed, neighbouring runs merged, so that the block on disk
+// is brought up to date with a few small writes.
+void refreshCountRecords(const WriterState& state, const HeaderLayout& layout,
+                         std::vector<uint8_t>& block, std::vector<ByteRange>& changed);
 
 // The chunk code of a stream's samples, from its type and format: 'NNdb'
 // for an uncompressed DIB, 'NNdc' for other video, 'NNwb' for audio.

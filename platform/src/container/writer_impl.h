@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "container/avi_writer.h"
+#include "container/header_block.h"
 #include "container/writer_state.h"
 #include "riff/chunk_writer.h"
 
@@ -35,22 +36,24 @@ struct AviWriter::Impl {
     HRESULT openRiff();
     HRESULT closeRiff();
     bool refreshHeader();
+    bool writeCounts();
+    void describeStreamsWithoutFormat();
     void patchSizesInPlace();
     uint64_t projectedRiffExtent(int stream, size_t bytes) const;
     uint64_t riffLimit() const;
     bool superIndexFull() const;
-    void noteSample(int stream, uint64_t position, size_t bytes, bool keyFrame);
-    void refreshIfDue(size_t bytes);
 
     std::unique_ptr<ByteSink> sink;
     ChunkWriter chunks;
     ContainerSettings settings;
     WriterState state;
-    std::vector<uint8_t> headerBlock;
+    std::vector<uint8_t> headerBlock;  // as on disk
+    HeaderLayout headerLayout;
+    std::vector<ByteRange> changedRanges;
+    // A write of the counts failed: the next one rewrites the whole block.
+    bool headerOnDiskStale = false;
     bool finished = false;
     HRESULT finishResult = AVIERR_OK;
-    uint64_t bytesSinceRefresh = 0;
-    double secondsAtRefresh = 0.0;
 };
 
 }  // namespace avifile

@@ -1,9 +1,27 @@
-// Lengths and durations of a stream.
+// Counting samples; lengths and durations of a stream.
 #include "container/writer_state.h"
 
 #include <algorithm>
 
 namespace avifile {
+
+void noteSample(WriterState& state, size_t stream, uint64_t position, uint32_t size,
+                bool keyFrame) {
+    StreamState& target = state.streams[stream];
+    target.riffSamples.push_back(SampleRecord{position, size, keyFrame});
+    if (state.riff.first) {
+        FirstIndexEntry entry;
+        entry.chunkId = target.chunkId;
+        entry.flags = keyFrame ? kIndexKeyFrame : 0;
+        entry.offset = static_cast<uint32_t>(position - (state.riff.moviStart + 8));
+        entry.size = size;
+        state.firstIndex.push_back(entry);
+        ++target.chunksInFirstRiff;
+    }
+    ++target.chunks;
+    target.bytes += size;
+    target.largestSample = std::max(target.largestSample, size);
+}
 
 uint32_t streamLength(const StreamState& stream) {
     const uint64_t length = stream.info.dwSampleSize > 0

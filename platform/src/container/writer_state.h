@@ -53,6 +53,12 @@ struct WriterState {
     std::vector<FirstIndexEntry> firstIndex;  // while the first RIFF is filled
 };
 
+// Counts a sample of `stream` whose chunk header stands at `position`, and
+// lists it for the indexes of the RIFF being filled (and for idx1 while that
+// is the first).
+void noteSample(WriterState& state, size_t stream, uint64_t position, uint32_t size,
+                bool keyFrame);
+
 // Stream length in the header's units: samples for a stream of whole
 // samples, bytes / sample size for a stream with a fixed sample size.
 uint32_t streamLength(const StreamState& stream);

@@ -40,18 +40,29 @@ public:
     virtual bool discardStaleBytes() { return true; }
 };
 
-// A file created at `path`; null when it cannot be created. Without a
-// marker an existing file is truncated. With one, an existing file is
-// overwritten in place, which spares the system freeing and allocating its
-// pages again: the old bytes beyond the end are marked at once (from byte 0)
-// and after every append, so a reader of an unfinished file never takes them
-// for new data, and discardStaleBytes() cuts them away.
+// A file at `path`, opened for writing; null (with a failure reason) when it
+// cannot be, or when it is not a file that takes writes at any position (a
+// pipe, a socket, a terminal, a folder). The path is left as it was until
+// the first byte is written: a sink dropped before that leaves an existing
+// file untouched and removes the file it created. At the first write an
+// existing file is truncated, or, with a marker, overwritten in place, which
+// spares the system freeing and allocating its pages again: the old bytes
+// beyond the end are then covered by the marker (from byte 0 on), which
+// each append moves to the new end before the append's own first bytes
+// replace the marker, so a reader of an unfinished file never takes old
+// bytes for new data, even after a crash in the middle of a write;
+// discardStaleBytes() cuts them away.
 // Appends are handed to the system before append returns (no buffering of
 // the sink's own), and a failed append truncates the file back to its end
 // before the call. Creating one sets SIGXFSZ to ignored when it is at its
 // default action, so that passing the file-size limit fails the append
 // (EFBIG) instead of ending the process.
 std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker = nullptr);
+
+// A sink that goes on writing the existing regular file at `path` after its
+// first `end` bytes, which it keeps; the file is cut to `end` first. Null
+// (with a failure reason) when the file cannot be opened or cut.
+std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end);
 
 // Bytes in memory, for tests. With a capacity, appends past it fail as a
 // full disk would.

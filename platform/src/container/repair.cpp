@@ -1,0 +1,507 @@
+// Finishing a recording whose writer died: the file is read back into the
+// state the writer had, what a cut write left behind is cut away, and the
+// writer's own finish() writes the indexes and the final headers.
+//
+// Reading goes in file order: the header block (which must be laid out as
+// this layer writes it), then each RIFF. A RIFF whose sizes are set was
+// closed with its indexes; its samples and index chunks are counted. The
+// RIFF being filled when the writer died has sizes of 0; its chunks are
+// walked until the first one that is not a whole sample (a torn chunk, the
+// marker over an earlier file's bytes, an index that was being written).
+// The file is cut there, which leaves it as readable as it was, and the
+// state goes to the writer, which completes the file in the order it always
+// does: indexes appended, sizes set, headers rewritten. Killed at any point
+// of that, the file stays readable, and a second repair finishes the job.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "api/failure_reason.h"
+#include "avifile_hooks.h"
+#include "codecs/key_frame_probe.h"
+#include "container/avi_writer.h"
+#include "container/header_block.h"
+#include "container/writer_state.h"
+#include "riff/chunk_writer.h"
+
+namespace avifile {
+namespace {
+
+// A compressed sample larger than this is not read to find out whether it
+// is a key frame; it is taken for one.
+constexpr uint32_t kLargestProbedSample = 64u << 20;
+
+uint32_t le32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
+           (uint32_t{bytes[3]} << 24);
+}
+
+uint16_t le16(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+// Reads of the file being repaired; every read is checked against its size.
+class FileBytes {
+public:
+    FileBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t size() const { return size_; }
+
+    bool read(uint64_t at, void* out, size_t count) const {
+        if (at > size_ || count > size_ - at) {
+            return false;
+        }
+        auto* target = static_cast<uint8_t*>(out);
+        while (count > 0) {
+            const ssize_t got = pread(fd_, target, count, static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            target += got;
+            at += static_cast<uint64_t>(got);
+            count -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+    bool read(uint64_t at, std::vector<uint8_t>& out, size_t count) const {
+        out.resize(count);
+        return read(at, out.data(), count);
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
+};
+
+struct ChunkHeader {
+    uint32_t id = 0;
+    uint32_t size = 0;
+};
+
+bool readChunkHeader(const FileBytes& file, uint64_t at, ChunkHeader& chunk) {
+    uint8_t bytes[8];
+    if (!file.read(at, bytes, sizeof bytes)) {
+        return false;
+    }
+    chunk.id = le32(bytes);
+    chunk.size = le32(bytes + 4);
+    return true;
+}
+
+// What the walk of the file found.
+struct Survey {
+    WriterState state;
+    size_t headerBytes = 0;      // the header block, up to the first movi list's type
+    uint64_t keep = 0;           // bytes that stay; the rest is cut away
+    bool needsWork = false;      // anything to cut, close or rewrite
+    std::string refusal;         // why the file is not repaired
+};
+
+bool refuse(Survey& survey, const char* why) {
+    survey.refusal = why;
+    return false;
+}
+
+// The header block: 'RIFF' 'AVI ', the 'hdrl' list with the main header, one
+// 'strl' list per stream (header, format, name, super index) and the 'odml'
+// list, then the first movi list's header.
+bool readHeaderBlock(const FileBytes& file, Survey& survey) {
+    uint8_t top[24];
+    if (!file.read(0, top, sizeof top) || le32(top) != kRiffId || le32(top + 8) != kAviType) {
+        return refuse(survey, "it is not an AVI file");
+    }
+    if (le32(top + 12) != kListId || le32(top + 20) != kHeaderListType) {
+        return refuse(survey, "its header is not laid out as this program writes it");
+    }
+    WriterState& state = survey.state;
+    state.firstRiffSize = le32(top + 4);
+    // A header block is a few dozen kilobytes; a larger one is no header
+    // of ours, and is not read into memory.
+    constexpr uint64_t kLargestHeader = 16u << 20;
+    const uint64_t headerListEnd = 20 + uint64_t{le32(top + 16)};
+    if (headerListEnd > file.size() || headerListEnd > kLargestHeader) {
+        return refuse(survey, "its header is damaged");
+    }
+    uint64_t at = 24;
+    bool mainHeaderSeen = false;
+    bool extensionSeen = false;
+    uint32_t capacity = 0;
+    while (at < headerListEnd) {
+        ChunkHeader chunk;
+        if (!readChunkHeader(file, at, chunk) || at + chunkExtent(chunk.size) > headerListEnd) {
+            return refuse(survey, "its header is damaged");
+        }
+        std::vector<uint8_t> data;
+        if (!file.read(at + 8, data, chunk.size)) {
+            return refuse(survey, "its header is damaged");
+        }
+        if (chunk.id == kMainHeaderId && !mainHeaderSeen && chunk.size == kMainHeaderBytes) {
+            mainHeaderSeen = true;
+        } else if (chunk.id == kListId && chunk.size >= 4 && le32(data.data()) == kStreamListType) {
+            StreamState stream;
+            bool header = false;
+            bool format = false;
+            bool superIndex = false;
+            size_t inner = 4;
+            while (inner + 8 <= data.size()) {
+                const uint32_t id = le32(data.data() + inner);
+                const uint32_t size = le32(data.data() + inner + 4);
+                if (size > data.size() - inner - 8) {
+                    return refuse(survey, "its header is damaged");
+                }
+                const uint8_t* body = data.data() + inner + 8;
+                if (id == kStreamHeaderId && size == kStreamHeaderBytes && !header) {
+                    header = true;
+                    AVISTREAMINFOA& info = stream.info;
+                    info.fccType = le32(body);
+                    info.fccHandler = le32(body + 4);
+                    info.dwFlags = le32(body + 8);
+                    info.wPriority = le16(body + 12);
+                    info.wLanguage = le16(body + 14);
+                    info.dwInitialFrames = le32(body + 16);
+                    info.dwScale = le32(body + 20);
+                    info.dwRate = le32(body + 24);
+                    info.dwStart = le32(body + 28);
+                    info.dwSuggestedBufferSize = le32(body + 36);
+                    info.dwQuality = le32(body + 40);
+                    info.dwSampleSize = le32(body + 44);
+                    info.rcFrame.left = static_cast<int16_t>(le16(body + 48));
+                    info.rcFrame.top = static_cast<int16_t>(le16(body + 50));
+                    info.rcFrame.right = static_cast<int16_t>(le16(body + 52));
+                    info.rcFrame.bottom = static_cast<int16_t>(le16(body + 54));
+                } else if (id == kStreamFormatId && header && !format) {
+                    format = true;
+                    stream.format.assign(body, body + size);
+                    stream.formatSet = true;
+                } else if (id == kStreamNameId && format && size > 0) {
+                    const size_t length = std::min<size_t>(strnlen(reinterpret_cast<const char*>(body), size),
+                                                           sizeof stream.info.szName - 1);
+                    std::memcpy(stream.info.szName, body, length);
+                } else if (id == kSuperIndexId && format && !superIndex &&
+                           size >= kSuperIndexHeaderBytes &&
+                           (size - kSuperIndexHeaderBytes) % kSuperIndexEntryBytes == 0 &&
+                           le16(body) == 4 && body[3] == kIndexOfIndexes) {
+                    superIndex = true;
+                    const uint32_t streamCapacity =
+                        (size - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes;
+                    if (capacity != 0 && capacity != streamCapacity) {
+                        return refuse(survey, "its header is not laid out as this program writes it");
+                    }
+                    capacity = streamCapacity;
+                } else {
+                    return refuse(survey, "its header is not laid out as this program writes it");
+                }
+                inner += static_cast<size_t>(chunkExtent(size));
+            }
+            if (!header || !format || !superIndex) {
+                return refuse(survey, "its header is not laid out as this program writes it");
+            }
+            const int number = static_cast<int>(state.streams.size());
+            stream.chunkId = sampleChunkId(number, stream.info, stream.format);
+            stream.indexId = standardIndexId(number);
+            state.streams.push_back(std::move(stream));
+        } else if (chunk.id == kListId && chunk.size >= 16 &&
+                   le32(data.data()) == kExtensionListType && !extensionSeen &&
+                   le32(data.data() + 4) == kExtensionHeaderId &&
+                   le32(data.data() + 8) == kExtensionHeaderBytes) {
+            extensionSeen = true;
+        } else {
+            return refuse(survey, "its header is not laid out as this program writes it");
+        }
+        at += chunkExtent(chunk.size);
+    }
+    if (!mainHeaderSeen || !extensionSeen || state.streams.empty() || state.streams.size() > 100) {
+        return refuse(survey, "its header is not laid out as this program writes it");
+    }
+    // A frame wider or taller than a stream header's 16-bit rectangle holds
+    // keeps its size in the main header.
+    uint8_t main[kMainHeaderBytes];
+    if (!file.read(32, main, sizeof main)) {
+        return refuse(survey, "its header is damaged");
+    }
+    for (StreamState& stream : state.streams) {
+        if (stream.info.fccType == streamtypeVIDEO) {
+            RECT& frame = stream.info.rcFrame;
+            if (frame.right == INT16_MAX && le32(main + 32) > INT16_MAX) {
+                frame.right = static_cast<LONG>(std::min<uint32_t>(le32(main + 32), INT32_MAX));
+            }
+            if (frame.bottom == INT16_MAX && le32(main + 36) > INT16_MAX) {
+                frame.bottom = static_cast<LONG>(std::min<uint32_t>(le32(main + 36), INT32_MAX));
+            }
+            break;
+        }
+    }
+    state.superIndexCapacity = std::max<uint32_t>(capacity, 1);
+    uint8_t movi[12];
+    if (!file.read(headerListEnd, movi, sizeof movi) || le32(movi) != kListId ||
+        le32(movi + 8) != kMoviListType) {
+        return refuse(survey, "its header is damaged");
+    }
+    state.firstMoviSize = le32(movi + 4);
+    state.headerWritten = true;
+    state.riff.start = 0;
+    state.riff.moviStart = headerListEnd;
+    survey.headerBytes = static_cast<size_t>(headerListEnd + 12);
+    return true;
+}
+
+// Which stream a chunk code belongs to, as sample or as standard index.
+struct ChunkCodes {
+    std::map<uint32_t, size_t> samples;
+    std::map<uint32_t, size_t> indexes;
+
+    explicit ChunkCodes(const WriterState& state) {
+        for (size_t s = 0; s < state.streams.size(); ++s) {
+            samples[state.streams[s].chunkId] = s;
+            indexes[state.streams[s].indexId] = s;
+        }
+    }
+};
+
+// Counts a sample, and lists it for the indexes that finish() writes, with
+// its key-frame flag read from the sample itself. (Samples of a closed RIFF
+// are listed too, and the lists cleared when the RIFF ends.)
+void countSample(WriterState& state, const FileBytes& file, size_t streamNumber,
+                 uint64_t position, uint32_t size, bool probe) {
+    const StreamState& stream = state.streams[streamNumber];
+    bool keyFrame = true;
+    if (probe && stream.info.fccType == streamtypeVIDEO && stream.format.size() >= 20) {
+        codecs::ProbedFormat format;
+        format.compression = le32(stream.format.data() + 16);
+        format.width = static_cast<int32_t>(le32(stream.format.data() + 4));
+        format.height = static_cast<int32_t>(le32(stream.format.data() + 8));
+        if (format.compression != BI_RGB && size <= kLargestProbedSample) {
+            std::vector<uint8_t> data;
+            keyFrame = file.read(position + 8, data, size) &&
+                       codecs::sampleIsKeyFrame(format, data);
+        }
+    }
+    noteSample(state, streamNumber, position, size, keyFrame);
+}
+
+// A RIFF that was closed: every chunk of its movi list inside the list, a
+// standard index for each stream that has samples in it, and the first
+// RIFF's idx1 after the list. False (with the reason) when it is damaged;
+// `indexed` tells whether its indexes are there.
+bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t riffEnd,
+                    Survey& survey, bool& indexed) {
+    WriterState& state = survey.state;
+    ChunkHeader movi;
+    if (!readChunkHeader(file, state.riff.moviStart, movi)) {
+        return refuse(survey, "a RIFF of it is damaged");
+    }
+    const uint64_t moviEnd = state.riff.moviStart + 8 + uint64_t{movi.size};
+    if (movi.size < 4 || moviEnd > riffEnd) {
+        return refuse(survey, "a RIFF of it is damaged");
+    }
+    std::vector<uint64_t> unitsHere(state.streams.size(), 0);  // samples, or bytes / sample size
+    std::vector<bool> indexHere(state.streams.size(), false);
+    std::vector<SuperIndexEntry> entries(state.streams.size());
+    uint64_t at = state.riff.moviStart + 12;
+    while (at < moviEnd) {
+        ChunkHeader chunk;
+        if (!readChunkHeader(file, at, chunk) || at + 8 + uint64_t{chunk.size} > moviEnd) {
+            return refuse(survey, "a RIFF of it is damaged");
+        }
+        if (const auto sample = codes.samples.find(chunk.id); sample != codes.samples.end()) {
+            countSample(state, file, sample->second, at, chunk.size, false);
+            const uint32_t sampleSize = state.streams[sample->second].info.dwSampleSize;
+            unitsHere[sample->second] += sampleSize > 0 ? chunk.size / sampleSize : 1;
+        } else if (const auto index = codes.indexes.find(chunk.id); index != codes.indexes.end()) {
+            const uint64_t duration = std::min<uint64_t>(unitsHere[index->second], UINT32_MAX);
+            entries[index->second] =
+                SuperIndexEntry{at, chunk.size + 8, static_cast<uint32_t>(duration)};
+            indexHere[index->second] = true;
+        }
+        at += chunkExtent(chunk.size);
+    }
+    indexed = true;
+    for (size_t s = 0; s < state.streams.size(); ++s) {
+        if (unitsHere[s] > 0 && !indexHere[s]) {
+            indexed = false;
+        }
+    }
+    ChunkHeader after;
+    if (state.riff.first &&
+        (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId)) {
+        indexed = false;
+    }
+    if (!indexed) {
+        return true;
+    }
+    for (size_t s = 0; s < state.streams.size(); ++s) {
+        if (indexHere[s]) {
+            state.streams[s].superIndex.push_back(entries[s]);
+        }
+    }
+    return true;
+}
+
+// The RIFF being filled: its whole samples from the start of its movi list
+// on; the file keeps them and nothing after.
+void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey) {
+    WriterState& state = survey.state;
+    state.riff.open = true;
+    uint64_t at = state.riff.moviStart + 12;
+    for (;;) {
+        ChunkHeader chunk;
+        if (!readChunkHeader(file, at, chunk)) {
+            break;
+        }
+        const auto sample = codes.samples.find(chunk.id);
+        if (sample == codes.samples.end() || chunk.size > file.size() - at - 8) {
+            break;
+        }
+        countSample(state, file, sample->second, at, chunk.size, true);
+        at += 8 + uint64_t{chunk.size};
+        if ((chunk.size & 1) != 0) {
+            if (at >= file.size()) {
+                break;  // the pad byte never came: the sample is whole without it
+            }
+            ++at;
+        }
+    }
+    survey.keep = at;
+}
+
+bool readRiffs(const FileBytes& file, Survey& survey) {
+    WriterState& state = survey.state;
+    const ChunkCodes codes(state);
+    state.riff.first = true;
+    uint32_t riffSize = state.firstRiffSize;
+    for (;;) {
+        const bool closed = riffSize != 0;
+        const uint64_t riffEnd = state.riff.start + 8 + uint64_t{riffSize};
+        bool indexed = false;
+        if (closed && riffEnd <= file.size()) {
+            const WriterState before = state;
+            if (!readClosedRiff(file, codes, riffEnd, survey, indexed)) {
+                return false;
+            }
+            if (!indexed) {
+                // Closed without its indexes (the disk was full): the last
+                // RIFF is taken up again as the one being filled. One with
+                // more RIFFs after it is not a file this layer leaves.
+                uint8_t next[4];
+                if (riffEnd < file.size() && file.read(riffEnd, next, sizeof next) &&
+                    le32(next) == kRiffId) {
+                    return refuse(survey, "a RIFF of it lacks its indexes");
+                }
+                state = before;
+            }
+        }
+        if (!closed || riffEnd > file.size() || !indexed) {
+            readOpenRiff(file, codes, survey);
+            bool riffHasSamples = false;
+            for (const StreamState& stream : state.streams) {
+                riffHasSamples = riffHasSamples || !stream.riffSamples.empty();
+            }
+            if (!riffHasSamples && !state.riff.first) {
+                // An extension RIFF begun but never given a sample goes.
+                survey.keep = state.riff.start;
+                state.riff.open = false;
+            }
+            survey.needsWork = true;
+            return true;
+        }
+        state.firstIndex.clear();
+        for (StreamState& stream : state.streams) {
+            stream.riffSamples.clear();
+        }
+        // The next RIFF, or the end.
+        survey.keep = riffEnd;
+        if (riffEnd == file.size()) {
+            return true;
+        }
+        uint8_t next[24];
+        if (!file.read(riffEnd, next, sizeof next) || le32(next) != kRiffId ||
+            le32(next + 8) != kAviExtensionType || le32(next + 12) != kListId ||
+            le32(next + 20) != kMoviListType) {
+            // What follows is no RIFF of ours: an earlier file's bytes, or
+            // the beginning of one that never got its headers out.
+            survey.needsWork = true;
+            return true;
+        }
+        riffSize = le32(next + 4);
+        state.riff.first = false;
+        state.riff.start = riffEnd;
+        state.riff.moviStart = riffEnd + 12;
+    }
+}
+
+}  // namespace
+
+RepairReport repairRecording(const char* path) {
+    RepairReport report;
+    clearFailureReason();
+    if (path == nullptr || path[0] == '\0') {
+        report.message = "no file name was given";
+        return report;
+    }
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        report.message = fd < 0 ? std::string(std::strerror(errno)) : "it is not a regular file";
+        if (fd >= 0) {
+            close(fd);
+        }
+        return report;
+    }
+    const FileBytes file(fd, static_cast<uint64_t>(info.st_size));
+    Survey survey;
+    const bool understood = readHeaderBlock(file, survey) && readRiffs(file, survey);
+    std::vector<uint8_t> onDisk;
+    const bool headerRead = understood && file.read(0, onDisk, survey.headerBytes);
+    close(fd);
+    if (!understood || !headerRead) {
+        report.message = survey.refusal.empty() ? "it cannot be read" : survey.refusal;
+        return report;
+    }
+    std::vector<uint8_t> rebuilt;
+    if (!buildHeaderBlock(survey.state, rebuilt) || rebuilt.size() != survey.headerBytes) {
+        report.message = "its header is not laid out as this program writes it";
+        return report;
+    }
+    for (const StreamState& stream : survey.state.streams) {
+        report.samples += stream.chunks;
+    }
+    report.bytesCut = file.size() - survey.keep;
+    if (!survey.needsWork && rebuilt == onDisk) {
+        report.outcome = RepairOutcome::AlreadyComplete;
+        report.message = "the file is complete; nothing was changed";
+        return report;
+    }
+    std::unique_ptr<ByteSink> sink = continueFileSink(path, survey.keep);
+    if (!sink) {
+        report.outcome = RepairOutcome::Failed;
+        report.message = failureReason();
+        return report;
+    }
+    std::unique_ptr<AviWriter> writer =
+        AviWriter::resume(std::move(sink), std::move(survey.state), survey.headerBytes);
+    if (!writer) {
+        report.outcome = RepairOutcome::Failed;
+        report.message = "its header could not be rebuilt";
+        return report;
+    }
+    if (writer->finish() != AVIERR_OK) {
+        report.outcome = RepairOutcome::Failed;
+        report.message = failureReason().empty() ? std::string("the file could not be written")
+                                                 : failureReason();
+        return report;
+    }
+    report.outcome = RepairOutcome::Repaired;
+    report.message = "repaired";
+    return report;
+}
+
+}  // namespace avifile
