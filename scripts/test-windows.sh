@@ -425,8 +425,10 @@ if [ -x "$avirec" ]; then
     check "$name: the repaired file has three segments or more ($segments) and every size fits" \
       equal "$(test "$segments" -ge 3 && echo yes) $(sed -n 's/^riff.sizesAgree: //p' "$run/$name.avi.headers")" "yes 1"
     run_windows "$name.read" - avi_read "$name.avi"
-    check "$name: Wine opens it with the length ffmpeg decodes ($frames)" \
-      equal "$status $(field "$name.read" stream.length)" "0 $frames"
+    # (avi_read ends with a failure at the first frame past the first
+    # segment's index, which Wine does not read.)
+    check "$name: Wine reads the header's length as ffmpeg decodes it ($frames)" \
+      equal "$(field "$name.read" stream.length)" "$frames"
     check "$name: Wine reads the frames of the first segment with the checksums written" \
       equal "$(reader_checksums "$name.read")" "$(head -n "${first:-0}" "$run/$name.avi.fnv1a")"
   else
