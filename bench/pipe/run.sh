@@ -14,24 +14,8 @@ frames=${3:-200}
 width=1920
 height=1080
 fps=30
-avirec="$build/bin/avirec"
-[ -x "$avirec" ] || { echo "no $avirec; build the project first" >&2; exit 1; }
-
-work=${BENCH_WORK_DIR:-}
-if [ -z "$work" ]; then
-  work=$(mktemp -d /tmp/avi-pipe-bench-XXXXXX)
-  trap 'rm -rf "$work"' EXIT
-fi
-input="$work/frames.rgb"
-
-# The frames, made once: ffmpeg's moving test source as packed RGB.
-if [ ! -s "$input" ]; then
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=${width}x${height}:rate=$fps" \
-         -frames:v "$frames" -pix_fmt rgb24 -f rawvideo "$input"
-fi
-cat "$input" > /dev/null  # in the page cache for every program alike
-
-calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+input_format=rgb24
+source "$(dirname "$0")/../recording_bench.sh"
 
 run_pipe() {
   cat "$input" | "$avirec" -y -q --codec full --fps "$fps" --raw rgb24 \
@@ -45,33 +29,8 @@ run_file() {
   "$avirec" -y -q --codec full --fps "$fps" --raw rgb24 --size "${width}x${height}" \
     "$1" "$input" </dev/null
 }
-tools="pipe ffmpeg file"
-
-# Wall-clock seconds of one run; the output is prepared first (removed for a
-# new file, or left from an earlier run) and earlier writes are flushed.
-timed() {
-  local tool=$1 mode=$2 out="$work/$1.avi"
-  if [ "$mode" = new ]; then rm -f "$out"; fi
-  if [ "$mode" = existing ] && [ ! -s "$out" ]; then "run_$tool" "$out"; fi
-  sync
-  local TIMEFORMAT='%R' measured
-  measured=$( { time "run_$tool" "$out" 2>/dev/null; } 2>&1 )
-  echo "$measured"
-}
-
-declare -A wall
-for ((rep = 1; rep <= repetitions; ++rep)); do
-  for mode in existing new; do
-    for tool in $tools; do
-      w=$(timed "$tool" "$mode")
-      wall[$tool,$mode]+="$w "
-      printf 'rep %d  %-8s %-7s %6.3f s  %6.1f fps\n' "$rep" "$mode" "$tool" "$w" \
-             "$(calc "$frames / $w")"
-    done
-  done
-done
-
-median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+prepare_input
+take_turns pipe ffmpeg file
 
 echo
 echo "median of $repetitions runs, $frames frames of ${width}x${height} rgb24:"

@@ -1,0 +1,63 @@
+# Shared by the recording benchmarks (sourced, not run): the input frames,
+# timing one run, taking turns between programs, medians.
+#
+# The sourcing script sets build, repetitions, frames, width, height, fps and
+# input_format (an ffmpeg pixel format) and defines run_TOOL OUTPUT for each
+# tool; then calls prepare_input and take_turns TOOL..., and prints medians
+# from the wall and cpu arrays (indexed "TOOL,MODE").
+
+avirec="$build/bin/avirec"
+[ -x "$avirec" ] || { echo "no $avirec; build the project first" >&2; exit 1; }
+
+work=${BENCH_WORK_DIR:-}
+if [ -z "$work" ]; then
+  work=$(mktemp -d /tmp/avi-bench-XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+fi
+input="$work/frames.$input_format"
+
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+# The frames, made once: ffmpeg's moving test source in the input format,
+# read once so that it is in the page cache for every program alike.
+prepare_input() {
+  if [ ! -s "$input" ]; then
+    ffmpeg -v error -y -f lavfi -i "testsrc2=size=${width}x${height}:rate=$fps" \
+           -frames:v "$frames" -pix_fmt "$input_format" -f rawvideo "$input"
+  fi
+  cat "$input" > /dev/null
+}
+
+# Wall-clock and CPU (user + system) seconds of one run; the output is
+# prepared first (removed for a new file, or left from the previous run) and
+# earlier writes are flushed, so that no run pays for another's write-back.
+# CPU time is the steadier figure on a busy machine.
+timed() {
+  local tool=$1 mode=$2 out="$work/$1.avi"
+  if [ "$mode" = new ]; then rm -f "$out"; fi
+  if [ "$mode" = existing ] && [ ! -s "$out" ]; then "run_$tool" "$out"; fi
+  sync
+  local TIMEFORMAT='%R %U %S' measured
+  measured=$( { time "run_$tool" "$out" 2>/dev/null; } 2>&1 )
+  read -r real user sys <<<"$measured"
+  echo "$real $(calc "$user + $sys")"
+}
+
+# Each repetition runs every tool over an existing file and into a new
+# file, taking turns, and prints a line a run.
+declare -A wall cpu
+take_turns() {
+  local rep mode tool w c
+  for ((rep = 1; rep <= repetitions; ++rep)); do
+    for mode in existing new; do
+      for tool in "$@"; do
+        read -r w c <<<"$(timed "$tool" "$mode")"
+        wall[$tool,$mode]+="$w "
+        cpu[$tool,$mode]+="$c "
+        printf 'rep %d  %-8s %-7s %6.3f s  %6.1f fps   cpu %6.3f s\n' "$rep" "$mode" "$tool" \
+               "$w" "$(calc "$frames / $w")" "$c"
+      done
+    done
+  done
+}
