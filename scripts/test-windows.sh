@@ -392,43 +392,49 @@ if [ -x "$avirec" ]; then
   fi
 
   section "Wine's AVIFile reads recordings killed and then repaired on Linux"
-  # killed_repaired NAME SIZE RIFF_LIMIT: a Full Frames recording killed with
-  # SIGKILL after a moment, then finished with avirec --repair.
+  # killed_repaired NAME SIZE FRAMES RIFF_LIMIT: a Full Frames recording of
+  # FRAMES frames from a pipe that then stays open, killed with SIGKILL while
+  # it waits for more, then finished with avirec --repair.
   killed_repaired() {
-    local name=$1 size=$2 limit=$3
+    local name=$1 size=$2 frames=$3 limit=$4 pid
+    local width=${size%x*} height=${size#*x}
     rm -f "$run/$name.avi"
-    (env AVIFILE_RIFF_LIMIT="$limit" "$avirec" -y --size "$size" --frames 1000000 --fps 25 \
-       --codec full "$run/$name.avi" > "$run/$name.log" 2>&1 & sleep 0.5; kill -9 $!; wait) \
-      2> /dev/null
+    { head -c $((width * height * 3 * frames)) /dev/urandom; sleep 3; } |
+      env AVIFILE_RIFF_LIMIT="$limit" "$avirec" -y --raw rgb24 --size "$size" --fps 25 \
+        --codec full "$run/$name.avi" > "$run/$name.log" 2>&1 &
+    pid=$!
+    sleep 1.5
+    kill -9 "$pid" 2> /dev/null
+    wait "$pid" 2> /dev/null
     "$avirec" --repair "$run/$name.avi" >> "$run/$name.log" 2>&1
   }
   name=killed_one
-  if killed_repaired $name 64x48 1073741824; then
+  if killed_repaired $name 64x48 30 1073741824; then
     $facts checksums "$run/$name.avi" 64 48 > "$run/$name.avi.fnv1a"
     frames=$(wc -l < "$run/$name.avi.fnv1a")
     run_windows "$name.read" - avi_read "$name.avi"
-    check "$name: Wine opens the repaired file, with the length ffmpeg decodes ($frames)" \
-      equal "$status $(field "$name.read" stream.length)" "0 $frames"
+    check "$name: ffmpeg decodes all 30 frames; Wine opens the file with that length" \
+      equal "$frames $status $(field "$name.read" stream.length)" "30 0 30"
     check "$name: Wine reads all $frames samples with the checksums of the frames written" \
       same_checksums "$run/$name.avi" "$name.read" 64 48
   else
     fail "$name: avirec --repair finishes the killed recording" "$(tail -1 "$run/$name.log")"
   fi
-  # Three frames of 640x480 to a segment: the kill falls many segments in.
+  # About 20 frames of 64x48 to a segment: the kill falls in the fourth.
   name=killed_segments
-  if killed_repaired $name 640x480 3000000; then
+  if killed_repaired $name 64x48 70 200000; then
     $facts headers "$run/$name.avi" > "$run/$name.avi.headers"
     segments=$(sed -n 's/^riff.segments: //p' "$run/$name.avi.headers" | wc -w)
     first=$(sed -n 's/^idx1.entries: //p' "$run/$name.avi.headers")
-    $facts checksums "$run/$name.avi" 640 480 > "$run/$name.avi.fnv1a"
+    $facts checksums "$run/$name.avi" 64 48 > "$run/$name.avi.fnv1a"
     frames=$(wc -l < "$run/$name.avi.fnv1a")
     check "$name: the repaired file has three segments or more ($segments) and every size fits" \
       equal "$(test "$segments" -ge 3 && echo yes) $(sed -n 's/^riff.sizesAgree: //p' "$run/$name.avi.headers")" "yes 1"
     run_windows "$name.read" - avi_read "$name.avi"
     # (avi_read ends with a failure at the first frame past the first
     # segment's index, which Wine does not read.)
-    check "$name: Wine reads the header's length as ffmpeg decodes it ($frames)" \
-      equal "$(field "$name.read" stream.length)" "$frames"
+    check "$name: ffmpeg decodes all 70 frames; Wine reads that length in the header" \
+      equal "$frames $(field "$name.read" stream.length)" "70 70"
     check "$name: Wine reads the frames of the first segment with the checksums written" \
       equal "$(reader_checksums "$name.read")" "$(head -n "${first:-0}" "$run/$name.avi.fnv1a")"
   else
