@@ -47,23 +47,8 @@ const CompressorDescription* lookup(std::string_view name) {
     return avifile::api::matchCompressor(name, offered());
 }
 
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+using avifile::api::equalsIgnoringCase;
+using avifile::api::trimmed;
 
 bool isOffered(const CompressorDescription* compressor) {
     const auto& list = offered();
@@ -108,7 +93,7 @@ void checkMatch(std::string_view name) {
     const CompressorDescription* match = lookup(name);
     bool shortNameMatches = false;
     for (const CompressorDescription& compressor : offered()) {
-        shortNameMatches |= sameIgnoringCase(trimmed(name), compressor.shortName);
+        shortNameMatches |= equalsIgnoringCase(trimmed(name), compressor.shortName);
     }
     FUZZ_CHECK(!shortNameMatches || match != nullptr, "a short name on offer found nothing");
     if (match == nullptr) {
@@ -116,12 +101,12 @@ void checkMatch(std::string_view name) {
     }
     FUZZ_CHECK(isOffered(match), "the match is not one of the compressors on offer");
     std::string code = avifile::api::fourccText(match->fourcc);
-    const bool byCode = sameIgnoringCase(name, code);
-    const bool byShortName = sameIgnoringCase(trimmed(name), match->shortName);
+    const bool byCode = equalsIgnoringCase(name, code);
+    const bool byShortName = equalsIgnoringCase(trimmed(name), match->shortName);
     while (!code.empty() && code.back() == ' ') {
         code.pop_back();
     }
-    const bool byBareCode = sameIgnoringCase(trimmed(name), code);
+    const bool byBareCode = equalsIgnoringCase(trimmed(name), code);
     FUZZ_CHECK(byCode || byShortName || byBareCode, "matched a compressor the name does not name");
 }
 
@@ -139,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkMatch(name);
     checkMatch(text);
 
-    const bool saysCancel = comma == std::string_view::npos && sameIgnoringCase(trimmed(text), "cancel");
+    const bool saysCancel = comma == std::string_view::npos && equalsIgnoringCase(trimmed(text), "cancel");
     FUZZ_CHECK((outcome == ChoiceOutcome::Cancelled) == saysCancel,
                "cancel is exactly the text 'cancel' (outcome %d)", static_cast<int>(outcome));
     if (outcome != ChoiceOutcome::Chosen) {

@@ -43,6 +43,12 @@ ChoiceOutcome parseCompressorChoice(std::string_view text, const CompressorLooku
 const CompressorDescription* matchCompressor(std::string_view name,
                                              std::span<const CompressorDescription> offered);
 
+// Whether two texts are the same but for letter case.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+// The text without the blanks around it.
+std::string_view trimmed(std::string_view text);
+
 // A four-character code as text ("DIB ", "MJPG").
 std::string fourccText(uint32_t fourcc);
 

@@ -309,6 +309,18 @@ bool FileSink::writeAt(uint64_t position, const void* data, size_t size) {
     return true;
 }
 
+// A descriptor opened with O_NONBLOCK (so that opening could not wait),
+// made blocking for the writes; -1, closed, with a reason, on failure.
+int blocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        setFailureReason(std::strerror(errno));
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Opens `path` for writing without blocking and without changing it: an
 // existing file as it is, else a new file. Only a file that takes writes at
 // any position will do; a pipe, a socket or a terminal is refused (opening
@@ -338,13 +350,7 @@ int openForWriting(const char* path, bool& created) {
             close(fd);
             return -1;
         }
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            setFailureReason(std::strerror(errno));
-            close(fd);
-            return -1;
-        }
-        return fd;
+        return blocking(fd);
     }
     setFailureReason("the file keeps changing while it is opened");
     return -1;
@@ -381,10 +387,7 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end) {
         }
         return nullptr;
     }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        setFailureReason(std::strerror(errno));
-        close(fd);
+    if (blocking(fd) < 0) {
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
