@@ -94,6 +94,16 @@ TEST_P(DataRate, TheRateAskedForSetsTheSize) {
     EXPECT_GT(static_cast<double>(held.bytes), 0.5 * rate * seconds);
 }
 
+TEST_P(DataRate, RatesAtEitherEndStillRecordEveryFrame) {
+    // One byte a second and the largest rate that can be asked for both lie
+    // outside what the encoders take; they are held to the nearest rate
+    // that opens the encoder rather than refusing the movie.
+    for (const uint32_t rate : {1u, 100u, 0xFFFFFFFFu}) {
+        const Result result = recordWith(ICQUALITY_DEFAULT, rate);
+        EXPECT_GT(result.bytes, 0u) << rate;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(RateControlled, DataRate, ::testing::Values("MJPG", "XVID", "H264"),
                          codeName);
 

@@ -1,6 +1,7 @@
 #include "codecs/codec_options.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -61,8 +62,12 @@ void addQuantiser(std::vector<CodecOption>& options, int quantiser) {
     }
 }
 
+// The rate in bits a second that the encoders take: H.264's counts in
+// whole kilobits and refuses to open at none, and the buffer size is an
+// int, so rates beyond both ends are held to the nearest one they take.
 std::string bitsPerSecond(const EncoderSettings& settings) {
-    return std::to_string(static_cast<uint64_t>(settings.bytesPerSecond) * 8);
+    const uint64_t bits = static_cast<uint64_t>(settings.bytesPerSecond) * 8;
+    return std::to_string(std::clamp<uint64_t>(bits, 1000, INT_MAX));
 }
 
 // A data rate held to within about a second's worth of data, rather than
