@@ -151,12 +151,18 @@ answer_dialog() {
 }
 
 # run_windows NAME KEYS PROGRAM ARGS...: runs PROGRAM.exe in the run folder,
-# answering the dialog with KEYS unless they are "-". Output lands in NAME.out
+# answering the dialog with KEYS unless they are "-", with the file $feed (if
+# set) piped into its standard input. Output lands in NAME.out
 # (carriage returns removed) and NAME.err; the exit status in $status.
 status=0
 run_windows() {
   local name=$1 keys=$2 program=$3; shift 3
-  (cd "$run" && exec timeout 120 wine "$bin/$program.exe" "$@" > "$name.raw" 2> "$name.err") &
+  if [ -n "${feed:-}" ]; then
+    # Frames through a pipe into the program's standard input.
+    (cd "$run" && cat "$feed" | timeout 120 wine "$bin/$program.exe" "$@" > "$name.raw" 2> "$name.err") &
+  else
+    (cd "$run" && exec timeout 120 wine "$bin/$program.exe" "$@" > "$name.raw" 2> "$name.err") &
+  fi
   local pid=$! started=$SECONDS
   if [ "$keys" != "-" ]; then
     # shellcheck disable=SC2086
@@ -233,13 +239,23 @@ record_full() {
     same_checksums "$run/$name.avi" "$name.read" "$width" "$height"
 }
 
-section "the host program's own failures"
+section "the host program's command line"
 run_windows bad_size - avirec_win --size 0x48 bad_size.avi
-check "avirec_win: a bad size is refused before anything opens (exit status 3)" \
-  equal "$status/$(grep -c . "$run/bad_size.out")/$([ -e "$run/bad_size.avi" ] && echo file)" "3/0/"
+check "avirec_win: a bad size is refused before anything opens (exit status 2)" \
+  equal "$status/$(grep -c . "$run/bad_size.out")/$(grep -c -- '--size needs' "$run/bad_size.err")/$([ -e "$run/bad_size.avi" ] && echo file)" "2/0/1/"
+run_windows unknown - avirec_win --frobnicate unknown.avi
+check "avirec_win: an unknown option is refused with a pointer to --help (exit status 2)" \
+  equal "$status/$(grep -c -e "unknown option '--frobnicate'" -e "Try 'avirec_win --help'" "$run/unknown.err")" "2/2"
+run_windows codec - avirec_win --codec mjpeg codec.avi
+check "avirec_win: avirec's options that do not apply are refused as such (exit status 2)" \
+  equal "$status/$(grep -c -- '--codec does not apply' "$run/codec.err")" "2/1"
+run_windows help - avirec_win -h
+run_windows version - avirec_win --version
+check "avirec_win: -h and --version answer on standard output (exit status 0)" \
+  equal "$(head -1 "$run/help.out")/$(sed 's/ [0-9.]*$/ N/' "$run/version.out")" "Usage: avirec_win [options] OUTPUT.avi/avirec_win N"
 run_windows no_plugin - avirec_win --plugin missing.dll no_plugin.avi
-check "avirec_win: a missing plug-in is reported (exit status 3)" \
-  equal "$status/$(grep -c 'cannot load missing.dll' "$run/no_plugin.err")" "3/1"
+check "avirec_win: a missing plug-in is reported (exit status 1)" \
+  equal "$status/$(grep -c 'cannot load missing.dll' "$run/no_plugin.err")" "1/1"
 
 section "recording through the real dialog with Full Frames"
 record_full full_odd 31x17 12 24 "Wine odd" 24 "Wine odd"
@@ -253,10 +269,58 @@ check "defaults: without preferences the movie has 15 frames per second and the 
   equal "$status $(probe_stream defaults.avi)" \
         "0 width=16 height=16 r_frame_rate=15/1 nb_frames=2 TAG:title=BRELK "
 
+section "raw frames, through a pipe and from a file"
+ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 4 -pix_fmt rgb24 -f rawvideo "$run/piped.rgb"
+feed=$run/piped.rgb run_windows piped Return avirec_win --raw rgb24 --size 32x24 piped.avi -
+check "piped: four rgb24 frames from standard input, every one written (exit status 0)" \
+  equal "$status/$(field piped 'frames written')" "0/4 of 4"
+check "piped: ffmpeg decodes exactly the frames piped in" decodes_to_raw piped.avi piped.rgb
+ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 2 -pix_fmt gray -f rawvideo "$run/short.gray"
+ffmpeg -v error -f rawvideo -pix_fmt gray -s 32x24 -i "$run/short.gray" -f rawvideo -pix_fmt rgb24 "$run/short.rgb"
+head -c 100 "$run/short.gray" >> "$run/short.gray"
+run_windows short Return avirec_win --raw gray --size 32x24 short.avi short.gray
+check "short: a partial last frame is an error that names its bytes (exit status 1)" \
+  equal "$status/$(grep -c 'short.gray ended in the middle of frame 2: 100 of its 768 bytes' "$run/short.err")" "1/1"
+check "short: the frames before it are a complete movie" decodes_to_raw short.avi short.rgb
+
+section "Ctrl-C in the middle of a piped recording"
+# Wine turns SIGINT into the console's Ctrl-C event. Frames come slowly, so
+# that the recording is in the middle of its input when Ctrl-C comes.
+ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 40 -pix_fmt rgb24 -f rawvideo "$run/slow.rgb"
+(cd "$run" && for i in $(seq 0 39); do
+   dd if=slow.rgb bs=2304 skip="$i" count=1 status=none || break; sleep 0.1
+ done | timeout 120 wine "$bin/avirec_win.exe" --raw rgb24 --size 32x24 stopped.avi - > stopped.raw 2> stopped.err
+ echo "${PIPESTATUS[1]}" > stopped.status) &
+stopped_pid=$!
+answer_dialog Return || echo "  answering the dialog failed for stopped"
+for _ in $(seq 100); do grep -q '^frame 4: 1' "$run/stopped.raw" 2> /dev/null && break; sleep 0.1; done
+pkill -INT -f 'avirec_win.exe --raw rgb24 --size 32x24 stopped.avi'
+wait "$stopped_pid"
+tr -d '\r' < "$run/stopped.raw" > "$run/stopped.out"
+stopped_frames=$(sed -n 's/.*stopped by Ctrl-C; wrote \([0-9]*\) frames.*/\1/p' "$run/stopped.err")
+check "stopped: exit status 130, saying how many frames were written (${stopped_frames:-none})" \
+  equal "$(cat "$run/stopped.status")/$([ "${stopped_frames:-0}" -ge 5 ] && [ "${stopped_frames:-0}" -lt 40 ] && echo some)" "130/some"
+head -c $((${stopped_frames:-0} * 2304)) "$run/slow.rgb" > "$run/stopped.rgb"
+check "stopped: the movie is complete and holds exactly the frames reported written" \
+  decodes_to_raw stopped.avi stopped.rgb
+
+section "an existing output"
+cp "$run/piped.avi" "$run/piped.before"
+run_windows exists - avirec_win --size 16x16 --frames 2 piped.avi
+refusals="$status/$(grep -c 'exists; pass -y to overwrite it' "$run/exists.err")"
+run_windows never - avirec_win -n --size 16x16 --frames 2 piped.avi
+refusals+=" $status/$(grep -c -- '-n says never' "$run/never.err")"
+check "exists: refused without -y, naming -y, and with -n (exit status 1 each)" \
+  equal "$refusals" "1/1 1/1"
+check "exists: the file is left as it was" cmp -s "$run/piped.avi" "$run/piped.before"
+run_windows overwrite Return avirec_win -y --size 16x16 --frames 2 piped.avi
+check "exists: -y overwrites it (exit status 0)" \
+  equal "$status $(probe_stream piped.avi)" "0 width=16 height=16 r_frame_rate=15/1 nb_frames=2 TAG:title=BRELK "
+
 section "cancelling the dialog"
 run_windows cancel Escape avirec_win --size 64x48 --frames 3 cancel.avi
-check "cancel: aviMovieCreate returns null (exit status 2)" \
-  equal "$status/$(field cancel created)" "2/no"
+check "cancel: aviMovieCreate returns null (exit status 1)" \
+  equal "$status/$(field cancel created)" "1/no"
 check "cancel: host heap empty" heap_is_empty cancel
 check "cancel: no message shown" equal "$(grep -c '^message:' "$run/cancel.out")" 0
 

@@ -1,132 +1,214 @@
-// avirec_win: the Windows host in miniature. Loads avi.dll with LoadLibrary,
-// fills the host's preferences, and records the test picture through the
-// plug-in's five entry points, as the host application does.
+// avirec_win: the recorder on Windows. Loads avi.dll with LoadLibrary, fills
+// the host's preferences, and records the test picture or raw frames through
+// the plug-in's five entry points, as the host application does. It takes
+// avirec's options where they apply on Windows (the system's compression
+// dialog chooses the compressor; no codec library reads image files), with
+// the same exit status.
 //
-//   avirec_win [--size WxH] [--frames N] [--fps N] [--name TEXT]
-//              [--raw-out FILE] [--plugin DLL] OUTPUT.avi
-//
-// Standard output carries one line per event, for people and for the tests:
-// "message: TEXT" for each message of the plug-in, "frame I: R" with the
-// result of each aviMovieAddFrame, the record's frameCount before close, and
-// at the end the host heap's counters.
-// Exit status: 0 when every frame was written, 1 when a frame failed, 2 when
-// the movie could not be created, 3 for bad arguments or a missing plug-in.
+// Unless -q is given, standard output carries one line per event, for
+// people and for the tests: "message: TEXT" for each message of the plug-in,
+// "frame I: R" with the result of each aviMovieAddFrame, the record's
+// frameCount before close, and at the end the host heap's counters.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "frame_source.h"
 #include "host/toolkit.h"
+#include "options.h"
 #include "plugin_loader.h"
-#include "test_picture.h"
+#include "raw_layout.h"
+#include "test_pattern.h"
 
 namespace {
 
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 128 + SIGINT;
+
 const char kPreferenceCategory[] = "vantorel_movies";
 
-struct Options {
-    int32_t width = 640;
-    int32_t height = 480;
-    int32_t frames = 150;
-    bool fpsGiven = false;
-    double fps = 0.0;
-    bool nameGiven = false;
-    std::string name;
-    std::string rawOut;
-    std::string plugin;
-    std::string output;
-};
+const char kUsage[] = R"(Usage: avirec_win [options] OUTPUT.avi
 
-void printUsage(FILE* to) {
-    std::fprintf(to,
-                 "usage: avirec_win [--size WxH] [--frames N] [--fps N] [--name TEXT]\n"
-                 "                  [--raw-out FILE] [--plugin DLL] OUTPUT.avi\n"
-                 "  --size WxH      frame size (default 640x480)\n"
-                 "  --frames N      number of frames (default 150)\n"
-                 "  --fps N         frame rate, stored as the preference moviespeed\n"
-                 "  --name TEXT     stream name, stored as the preference moviestring\n"
-                 "  --raw-out FILE  also write the frames as raw RGB24, top row first\n"
-                 "  --plugin DLL    the plug-in to load (default avi.dll beside this program)\n");
-}
+Records a movie through avi.dll, as the host application does: the
+animated test picture, or raw frames from a file or standard input. The
+system's video-compression dialog chooses the compressor.
 
-bool parseInt(const char* text, int32_t minimum, int32_t& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < minimum || parsed > INT32_MAX) {
-        return false;
+  --raw FORMAT [FILE]  raw frames of --size from FILE or '-' (standard
+                    input, the default), read until it ends: rgb24, bgr24,
+                    rgba, bgra, gbrp or gray
+  --size WxH        frame size of the test picture or of raw frames (640x480)
+  --frames N        frames of the test picture (150), or at most N raw frames
+  --fps N           frames per second, stored as the "moviespeed" preference
+  --name TEXT       stream name, stored as the "moviestring" preference
+  -y, --overwrite   overwrite OUTPUT if it exists
+  -n, --no-overwrite  never overwrite; without -y or -n an existing OUTPUT is
+                    asked about on a console and refused otherwise
+  --plugin DLL      the plug-in to load (default: avi.dll beside this program)
+  --raw-out FILE    also write the frames recorded to FILE as raw rgb24
+  -q, --quiet       no event lines, only errors
+  -v, --verbose     also name the plug-in loaded
+  -h, --help        show this text
+  -V, --version     show the version
+  --                end of the options: what follows are names
+
+Ctrl-C stops the recording and closes the movie with the frames written so
+far; a second Ctrl-C ends at once.
+
+Exit status: 0 when every frame was written, 1 when the movie could not be
+created, the plug-in could not be loaded, an input or a frame failed, 2 for
+bad arguments, 130 after Ctrl-C.
+)";
+
+// The first Ctrl-C asks the recording to stop after the frame in hand; a
+// second one ends the program at once. The handler runs on a thread of its own.
+std::atomic<bool> gStopRequested{false};
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
     }
-    value = static_cast<int32_t>(parsed);
-    return true;
-}
-
-bool parseSize(const char* text, int32_t& width, int32_t& height) {
-    const char* x = std::strchr(text, 'x');
-    if (x == nullptr) {
-        return false;
+    if (gStopRequested.exchange(true)) {
+        ExitProcess(kExitInterrupted);
     }
-    const std::string first(text, x);
-    return parseInt(first.c_str(), 1, width) && parseInt(x + 1, 1, height);
+    return TRUE;
 }
 
-// Reads the arguments into `options`; false (after a message) when they are bad.
-bool parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help") {
-            printUsage(stdout);
-            std::exit(0);
-        } else if (arg == "--size" && hasValue) {
-            if (!parseSize(argv[++i], options.width, options.height)) {
-                std::fprintf(stderr, "avirec_win: bad size '%s' (want WxH)\n", argv[i]);
-                return false;
-            }
-        } else if (arg == "--frames" && hasValue) {
-            if (!parseInt(argv[++i], 0, options.frames)) {
-                std::fprintf(stderr, "avirec_win: bad frame count '%s'\n", argv[i]);
-                return false;
-            }
-        } else if (arg == "--fps" && hasValue) {
-            char* end = nullptr;
-            options.fps = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0') {
-                std::fprintf(stderr, "avirec_win: bad frame rate '%s'\n", argv[i]);
-                return false;
-            }
-            options.fpsGiven = true;
-        } else if (arg == "--name" && hasValue) {
-            options.name = argv[++i];
-            options.nameGiven = true;
-        } else if (arg == "--raw-out" && hasValue) {
-            options.rawOut = argv[++i];
-        } else if (arg == "--plugin" && hasValue) {
-            options.plugin = argv[++i];
-        } else if (!arg.empty() && arg[0] != '-' && options.output.empty()) {
-            options.output = arg;
-        } else {
-            std::fprintf(stderr, "avirec_win: unexpected argument '%s'\n", arg.c_str());
-            return false;
+// Why an option of avirec's does not apply here, or null when all do.
+const char* inapplicable(const RecorderOptions& options) {
+    if (options.codec) {
+        return "--codec does not apply: the system's compression dialog chooses the compressor";
+    }
+    if (options.listCodecs) {
+        return "--list-codecs does not apply: the system's compression dialog lists them";
+    }
+    if (!options.repair.empty()) {
+        return "--repair does not apply: repair the movie with avirec on Linux";
+    }
+    if (!options.progress.empty()) {
+        return "--progress does not apply: the event lines on standard output show progress";
+    }
+    if (!options.inputs.empty() || !options.sortInputs) {
+        return "image files and streams do not apply: give the test picture's --size or --raw";
+    }
+    return nullptr;
+}
+
+// Raw frames read whole from a file or standard input.
+class RawFileSource : public FrameSource {
+public:
+    RawFileSource(std::FILE* file, bool ownsFile, std::string name, const RawFormat& format,
+                  int width, int height, int limit)
+        : file_(file), ownsFile_(ownsFile), name_(std::move(name)), format_(format),
+          width_(width), height_(height), limit_(limit) {}
+    ~RawFileSource() override {
+        if (ownsFile_) {
+            std::fclose(file_);
         }
     }
-    if (options.output.empty()) {
-        std::fprintf(stderr, "avirec_win: no output file given\n");
-        return false;
+    RawFileSource(const RawFileSource&) = delete;
+    RawFileSource& operator=(const RawFileSource&) = delete;
+
+    int frameCount() const override { return -1; }
+    bool fromStandardInput() const override { return !ownsFile_; }
+
+    ReadStatus read(PlanarFrame& frame, std::string& error) override {
+        if (limit_ >= 0 && index_ >= limit_) {
+            return ReadStatus::End;
+        }
+        if (frame.width != width_ || frame.height != height_) {
+            frame.resize(width_, height_);
+        }
+        bytes_.resize(rawFrameBytes(format_, width_, height_));
+        const size_t got = std::fread(bytes_.data(), 1, bytes_.size(), file_);
+        if (got < bytes_.size()) {
+            if (std::ferror(file_) != 0) {
+                error = "cannot read frame " + std::to_string(index_) + " from " + name_;
+                return ReadStatus::Failed;
+            }
+            if (got == 0) {
+                return ReadStatus::End;
+            }
+            error = partialFrameMessage(name_, index_, got, format_, width_, height_);
+            return ReadStatus::Failed;
+        }
+        spreadRawFrame(format_, bytes_.data(), frame);
+        ++index_;
+        return ReadStatus::Frame;
     }
-    return true;
+
+private:
+    std::FILE* file_;
+    bool ownsFile_;
+    std::string name_;
+    const RawFormat& format_;
+    int width_;
+    int height_;
+    int limit_;
+    int index_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options, std::string& error) {
+    if (options.rawFormat.empty()) {
+        return std::make_unique<TestPatternSource>(options.width, options.height, options.frames);
+    }
+    const RawFormat& format = *findRawFormat(options.rawFormat);
+    const int limit = options.framesGiven ? options.frames : -1;
+    if (options.rawPath == "-") {
+        if (standardInputIsTerminal()) {
+            error = "standard input is a console: pipe the frames into avirec_win, or name a file";
+            return nullptr;
+        }
+        _setmode(_fileno(stdin), _O_BINARY);
+        return std::make_unique<RawFileSource>(stdin, false, "standard input", format,
+                                               options.width, options.height, limit);
+    }
+    std::FILE* file = std::fopen(options.rawPath.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot open " + options.rawPath + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<RawFileSource>(file, true, options.rawPath, format, options.width,
+                                           options.height, limit);
+}
+
+bool gQuiet = false;
+
+// An event line on standard output, unless -q.
+void event(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void event(const char* format, ...) {
+    if (gQuiet) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "avirec_win: %s\n", message.c_str());
+    return kExitFailure;
 }
 
 void printMessage(const char* text, void* /*context*/) {
     std::printf("message: %s\n", text);
     std::fflush(stdout);
-}
-
-void printHeapCounters() {
-    std::printf("heap: blocks=%llu bytes=%llu\n",
-                static_cast<unsigned long long>(jmsc_HeapLiveBlocks()),
-                static_cast<unsigned long long>(jmsc_HeapLiveBytes()));
 }
 
 // Asks for the type definition as a host's file dialog does, and hands the
@@ -135,116 +217,166 @@ void printFileType(const MoviePlugin& plugin) {
     char* typeName = nullptr;
     char* extension = nullptr;
     plugin.getInterfaceFileTypeDef(&typeName, &extension);
-    std::printf("type: %s (%s), name %s\n", typeName ? typeName : "(null)",
-                extension ? extension : "(null)", plugin.getTypeName());
+    event("type: %s (%s), name %s\n", typeName ? typeName : "(null)",
+          extension ? extension : "(null)", plugin.getTypeName());
     jmsc_HeapFree(typeName);
     jmsc_HeapFree(extension);
 }
 
-// The picture's planes as the host's band records.
-struct FrameRecords {
-    BandBlock blocks[3];
-    BandBlock* blockList[3];
-    BandStack stack;
+// The frame's planes as the host's band records.
+struct HostFrame {
+    BandBlock blocks[3]{};
+    BandBlock* blockList[3]{&blocks[0], &blocks[1], &blocks[2]};
+    BandStack stack{};
+
+    explicit HostFrame(const PlanarFrame& frame) {
+        blocks[0].data = frame.red.data();
+        blocks[1].data = frame.green.data();
+        blocks[2].data = frame.blue.data();
+        stack.bands = blockList;
+    }
 };
 
-void pointRecordsAt(FrameRecords& records, const TestPicture& picture) {
-    records = FrameRecords{};
-    records.blocks[0].data = picture.red.data();
-    records.blocks[1].data = picture.green.data();
-    records.blocks[2].data = picture.blue.data();
-    for (int band = 0; band < 3; ++band) {
-        records.blockList[band] = &records.blocks[band];
-    }
-    records.stack.bands = records.blockList;
-}
-
-bool writeRawFrame(FILE* raw, const TestPicture& picture) {
-    const size_t count = picture.red.size();
-    std::string pixels(count * 3, '\0');
-    for (size_t i = 0; i < count; ++i) {
-        pixels[3 * i] = static_cast<char>(picture.red[i]);
-        pixels[3 * i + 1] = static_cast<char>(picture.green[i]);
-        pixels[3 * i + 2] = static_cast<char>(picture.blue[i]);
-    }
-    return std::fwrite(pixels.data(), 1, pixels.size(), raw) == pixels.size();
-}
-
-// Creates the movie, adds every frame and closes it. Returns the exit status.
-int record(const MoviePlugin& plugin, const Options& options) {
-    FILE* raw = nullptr;
-    if (!options.rawOut.empty()) {
-        raw = std::fopen(options.rawOut.c_str(), "wb");
-        if (raw == nullptr) {
-            std::fprintf(stderr, "avirec_win: cannot write %s\n", options.rawOut.c_str());
-            return 3;
+// Creates the movie, adds every frame of `source` and closes it. Returns
+// the exit status.
+int record(const MoviePlugin& plugin, const RecorderOptions& options, FrameSource& source,
+           std::FILE* rawCopy) {
+    PlanarFrame frame;
+    std::string error;
+    int width = 0;
+    int height = 0;
+    // Raw frames are read first, so that nothing is created for an empty input.
+    bool haveFrame = false;
+    if (!source.sizeKnownAhead(width, height)) {
+        const ReadStatus status = source.read(frame, error);
+        if (status == ReadStatus::End) {
+            return fail("no frames to record: the input is empty; nothing was written");
         }
+        if (status != ReadStatus::Frame) {
+            return fail(error);
+        }
+        width = frame.width;
+        height = frame.height;
+        haveFrame = true;
     }
-    MovieRecord* movie = plugin.create(options.output.c_str(), options.width, options.height);
+    MovieRecord* movie = plugin.create(options.output.c_str(), width, height);
     if (movie == nullptr) {
-        std::printf("created: no\n");
-        if (raw != nullptr) {
-            std::fclose(raw);
-        }
-        return 2;
+        event("created: no\n");
+        return fail("cannot create the movie " + options.output);
     }
-    std::printf("created: yes, base name %s\n", movie->baseName ? movie->baseName : "(null)");
+    event("created: yes, base name %s\n", movie->baseName ? movie->baseName : "(null)");
 
-    TestPicture picture;
-    resizeTestPicture(picture, options.width, options.height);
-    FrameRecords records;
-    pointRecordsAt(records, picture);
-    int32_t written = 0;
-    bool rawFailed = false;
-    for (int32_t frame = 0; frame < options.frames; ++frame) {
-        drawTestPicture(picture, frame);
-        const int32_t result = plugin.addFrame(movie, options.width, options.height, &records.stack);
-        std::printf("frame %d: %d\n", frame, result);
-        std::fflush(stdout);
+    int written = 0;
+    int tried = 0;
+    bool copyFailed = false;
+    std::vector<uint8_t> packed;
+    while (!gStopRequested) {
+        if (!haveFrame) {
+            const ReadStatus status = source.read(frame, error);
+            if (status != ReadStatus::Frame) {
+                break;
+            }
+        }
+        haveFrame = false;
+        HostFrame records(frame);
+        const int32_t result = plugin.addFrame(movie, frame.width, frame.height, &records.stack);
+        event("frame %d: %d\n", tried, result);
+        ++tried;
         written += result == 1 ? 1 : 0;
-        if (raw != nullptr && !writeRawFrame(raw, picture)) {
-            rawFailed = true;
+        if (rawCopy != nullptr && !copyFailed) {
+            packRgb24(frame, packed);
+            copyFailed = std::fwrite(packed.data(), 1, packed.size(), rawCopy) != packed.size();
         }
     }
-    std::printf("frame count: %d\n", movie->frameCount);
+    event("frame count: %d\n", movie->frameCount);
     plugin.close(movie);
-    if (raw != nullptr && std::fclose(raw) != 0) {
-        rawFailed = true;
+    event("frames written: %d of %d\n", written, tried);
+    if (rawCopy != nullptr && (std::fclose(rawCopy) != 0 || copyFailed)) {
+        fail("writing the frames to " + options.rawOut + " failed");
+        copyFailed = true;
     }
-    if (rawFailed) {
-        std::fprintf(stderr, "avirec_win: writing %s failed\n", options.rawOut.c_str());
+    if (!error.empty()) {
+        fail(error);
+        std::fprintf(stderr, "avirec_win: %s holds the %d frames written before\n",
+                     options.output.c_str(), written);
+        return kExitFailure;
     }
-    std::printf("frames written: %d of %d\n", written, options.frames);
-    return written == options.frames && !rawFailed ? 0 : 1;
+    if (gStopRequested) {
+        std::fprintf(stderr, "avirec_win: stopped by Ctrl-C; wrote %d frames to %s\n", written,
+                     options.output.c_str());
+        return kExitInterrupted;
+    }
+    return written == tried && !copyFailed ? 0 : kExitFailure;
+}
+
+int run(int argc, char** argv) {
+    RecorderOptions options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "avirec_win: %s\nTry 'avirec_win --help'.\n", error.c_str());
+        return kExitUsage;
+    }
+    if (const char* reason = inapplicable(options)) {
+        std::fprintf(stderr, "avirec_win: %s\nTry 'avirec_win --help'.\n", reason);
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs("avirec_win " AVIREC_VERSION "\n", stdout);
+        return 0;
+    }
+    gQuiet = options.verbosity == 0;
+    if (!mayWriteOutput("avirec_win", options, error)) {
+        return fail(error);
+    }
+    std::unique_ptr<FrameSource> source = openFrameSource(options, error);
+    if (source == nullptr) {
+        return fail(error);
+    }
+    std::FILE* rawCopy = nullptr;
+    if (!options.rawOut.empty() && (rawCopy = std::fopen(options.rawOut.c_str(), "wb")) == nullptr) {
+        return fail("cannot write " + options.rawOut + ": " + std::strerror(errno));
+    }
+    jvis_SetMessageHandler(printMessage, nullptr);
+    if (options.fps) {
+        jpmg_SetNumberPreference(kPreferenceCategory, "moviespeed", *options.fps);
+    }
+    if (options.name) {
+        jpmg_SetStringPreference(kPreferenceCategory, "moviestring", options.name->c_str());
+    }
+
+    MoviePlugin plugin;
+    const std::string path = options.plugin.empty() ? besideThisProgram("avi.dll") : options.plugin;
+    if (!loadMoviePlugin(path, plugin, error)) {
+        if (rawCopy != nullptr) {
+            std::fclose(rawCopy);
+        }
+        return fail(error);
+    }
+    if (options.verbosity > 1) {
+        std::fprintf(stderr, "avirec_win: plug-in %s (%s)\n", path.c_str(), plugin.getTypeName());
+    }
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    printFileType(plugin);
+    const int status = record(plugin, options, *source, rawCopy);
+    unloadMoviePlugin(plugin);
+    event("heap: blocks=%llu bytes=%llu\n", static_cast<unsigned long long>(jmsc_HeapLiveBlocks()),
+          static_cast<unsigned long long>(jmsc_HeapLiveBytes()));
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        printUsage(stderr);
-        return 3;
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("avirec_win: not enough memory\n", stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "avirec_win: %s\n", failure.what());
     }
-    jvis_SetMessageHandler(printMessage, nullptr);
-    if (options.fpsGiven) {
-        jpmg_SetNumberPreference(kPreferenceCategory, "moviespeed", options.fps);
-    }
-    if (options.nameGiven) {
-        jpmg_SetStringPreference(kPreferenceCategory, "moviestring", options.name.c_str());
-    }
-
-    MoviePlugin plugin;
-    std::string error;
-    const std::string path = options.plugin.empty() ? besideThisProgram("avi.dll") : options.plugin;
-    if (!loadMoviePlugin(path, plugin, error)) {
-        std::fprintf(stderr, "avirec_win: %s\n", error.c_str());
-        return 3;
-    }
-    printFileType(plugin);
-    const int status = record(plugin, options);
-    unloadMoviePlugin(plugin);
-    printHeapCounters();
-    std::fflush(stdout);
-    return status;
+    return kExitFailure;
 }

@@ -74,13 +74,23 @@ TEST_F(Avirec, RecordsImageFilesFrameForFrame) {
 
 TEST_F(Avirec, RecordsItsTestPicture) {
     const std::string movie = dir_.file("pattern.avi");
-    const RunResult run = runAvirec("--size 96x64 --frames 5 --codec full " + shellQuote(movie));
+    const std::string copy = dir_.file("pattern.rgb");
+    const RunResult run = runAvirec("--size 96x64 --frames 5 --codec full --raw-out " +
+                                    shellQuote(copy) + " " + shellQuote(movie));
     ASSERT_EQ(run.status, 0) << run.output;
     DecodedVideo video;
     ASSERT_TRUE(decodeVideo(movie, video));
     EXPECT_EQ(video.width, 96);
     EXPECT_EQ(video.height, 64);
     ASSERT_EQ(video.frames.size(), 5u);
+    // --raw-out holds what was recorded: the decoded frames, byte for byte.
+    std::ifstream copied(copy, std::ios::binary);
+    std::vector<uint8_t> recorded(std::istreambuf_iterator<char>(copied), {});
+    std::vector<uint8_t> decoded;
+    for (const auto& frame : video.frames) {
+        decoded.insert(decoded.end(), frame.begin(), frame.end());
+    }
+    EXPECT_TRUE(recorded == decoded);
     EXPECT_NE(video.frames[0], video.frames[1]) << "the picture moves";
     // The colour strip along the top runs red, green, blue, white from the left.
     const auto pixel = [&](int x, int y) {

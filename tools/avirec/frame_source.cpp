@@ -1,10 +1,5 @@
-// Choice of the frame source.
+// Frames as three planes, and the sizes a movie takes.
 #include "frame_source.h"
-
-#include "image_frames.h"
-#include "input_names.h"
-#include "raw_frames.h"
-#include "test_pattern.h"
 
 void PlanarFrame::resize(int frameWidth, int frameHeight) {
     width = frameWidth;
@@ -22,19 +17,4 @@ uint64_t frameBitmapBytes(int width, int height) {
 
 bool frameFitsMovie(int width, int height) {
     return width > 0 && height > 0 && frameBitmapBytes(width, height) <= kMaxFrameBytes;
-}
-
-std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options, std::string& error) {
-    if (!options.rawFormat.empty()) {
-        return openRawFrames(options.rawPath, options.rawFormat, options.width, options.height,
-                             options.framesGiven ? options.frames : -1, error);
-    }
-    if (!options.inputs.empty()) {
-        std::vector<std::string> names;
-        if (!expandInputNames(options.inputs, options.sortInputs, names, error)) {
-            return nullptr;
-        }
-        return openDecodedFrames(names, error);
-    }
-    return std::make_unique<TestPatternSource>(options.width, options.height, options.frames);
 }

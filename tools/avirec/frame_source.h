@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-
 // One frame: red, green and blue planes, top row first, `width` bytes a row.
 struct PlanarFrame {
     int width = 0;
@@ -52,8 +50,5 @@ public:
     // Whether the frames come from standard input.
     virtual bool fromStandardInput() const { return false; }
 };
-
-// The source that the options ask for. Null with the reason in `error`.
-std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options, std::string& error);
 
 #endif  // AVIREC_FRAME_SOURCE_H

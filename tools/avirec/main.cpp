@@ -1,11 +1,13 @@
 // avirec: records a movie through the AVI movie-writer plug-in.
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -16,13 +18,17 @@ extern "C" {
 #include "avifile_hooks.h"
 #include "codec_list.h"
 #include "frame_source.h"
+#include "image_frames.h"
+#include "input_names.h"
 #include "host/toolkit.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "progress_line.h"
 #include "progress_report.h"
+#include "raw_frames.h"
 #include "recorder.h"
 #include "stop_signal.h"
+#include "test_pattern.h"
 
 namespace {
 
@@ -37,6 +43,10 @@ void showPluginMessage(const char* text, void* context) {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
 }
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "avirec: %s\n", message.c_str());
@@ -82,35 +92,20 @@ void applyPreferences(const RecorderOptions& options) {
     }
 }
 
-bool framesFromStandardInput(const RecorderOptions& options) {
-    return options.rawPath == "-" || (options.inputs.size() == 1 && options.inputs[0] == "-");
-}
-
-// Whether the output may be written: it does not exist, -y was given, or
-// the user said yes on a terminal. False with the reason in `error`.
-bool mayWriteOutput(const RecorderOptions& options, std::string& error) {
-    struct stat info {};
-    if (::lstat(options.output.c_str(), &info) != 0 || options.overwrite == Overwrite::Always) {
-        return true;
+// The source that the options ask for. Null with the reason in `error`.
+std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options, std::string& error) {
+    if (!options.rawFormat.empty()) {
+        return openRawFrames(options.rawPath, options.rawFormat, options.width, options.height,
+                             options.framesGiven ? options.frames : -1, error);
     }
-    if (options.overwrite == Overwrite::Never) {
-        error = options.output + " exists, and -n says never to overwrite it";
-        return false;
-    }
-    // Standard input answers only when it is a terminal that does not carry the frames.
-    if (isatty(STDIN_FILENO) == 1 && !framesFromStandardInput(options)) {
-        std::fprintf(stderr, "avirec: %s exists; overwrite it? [y/N] ", options.output.c_str());
-        std::fflush(stderr);
-        char answer[16] = {};
-        if (std::fgets(answer, sizeof answer, stdin) != nullptr &&
-            (answer[0] == 'y' || answer[0] == 'Y')) {
-            return true;
+    if (!options.inputs.empty()) {
+        std::vector<std::string> names;
+        if (!expandInputNames(options.inputs, options.sortInputs, names, error)) {
+            return nullptr;
         }
-        error = options.output + " was not overwritten";
-        return false;
+        return openDecodedFrames(names, error);
     }
-    error = options.output + " exists; pass -y to overwrite it";
-    return false;
+    return std::make_unique<TestPatternSource>(options.width, options.height, options.frames);
 }
 
 int record(int argc, char** argv) {
@@ -148,7 +143,7 @@ int record(int argc, char** argv) {
     // A --progress reader that goes away must not end the recording.
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (!mayWriteOutput(options, error)) {
+    if (!mayWriteOutput("avirec", options, error)) {
         return fail(error);
     }
     std::unique_ptr<FrameSource> source = openFrameSource(options, error);
@@ -169,6 +164,14 @@ int record(int argc, char** argv) {
         return fail(error);
     }
 
+    std::unique_ptr<std::FILE, FileCloser> rawCopy;
+    if (!options.rawOut.empty()) {
+        rawCopy.reset(std::fopen(options.rawOut.c_str(), "wb"));
+        if (rawCopy == nullptr) {
+            return fail("cannot write " + options.rawOut + ": " + std::strerror(errno));
+        }
+    }
+
     MoviePlugin plugin;
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     if (!loadMoviePlugin(pluginPath, plugin, error)) {
@@ -179,9 +182,15 @@ int record(int argc, char** argv) {
     }
     ProgressLine progress(options.verbosity > 0 && isatty(STDERR_FILENO) == 1);
     jvis_SetMessageHandler(showPluginMessage, &progress);
-    const RecordingOutcome outcome = recordMovie(plugin, options.output, *source, progress, report);
+    const RecordingOutcome outcome =
+        recordMovie(plugin, options.output, *source, progress, report, rawCopy.get());
     jvis_SetMessageHandler(nullptr, nullptr);
     unloadMoviePlugin(plugin);
+    const bool copied =
+        rawCopy == nullptr || (std::fclose(rawCopy.release()) == 0 && !outcome.copyFailed);
+    if (!copied) {
+        fail("writing the frames to " + options.rawOut + " failed");
+    }
 
     if (!outcome.created) {
         if (outcome.stoppedBy != 0) {
@@ -206,7 +215,7 @@ int record(int argc, char** argv) {
         std::fprintf(stderr, "avirec: wrote %d frames to %s\n", outcome.framesWritten,
                      options.output.c_str());
     }
-    return 0;
+    return copied ? 0 : kExitFailure;
 }
 
 }  // namespace

@@ -3,14 +3,22 @@
 #include "options.h"
 
 #include <getopt.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <string_view>
 
 #include "frame_source.h"
-#include "raw_frames.h"
+#include "raw_layout.h"
 
 namespace {
 
@@ -120,6 +128,12 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
             return false;
         }
         options.progress = value;
+    } else if (name == "--raw-out") {
+        if (value.empty()) {
+            error = "--raw-out needs a file";
+            return false;
+        }
+        options.rawOut = value;
     } else if (name == "--repair") {
         if (value.empty()) {
             error = "--repair needs the movie to repair";
@@ -134,7 +148,7 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
 // Long options without a short form.
 enum LongOnly {
     kSize = 256, kFrames, kFps, kName, kCodec, kPlugin, kRawGbrp, kRaw, kRepair, kListCodecs,
-    kProgress, kNoSort
+    kProgress, kNoSort, kRawOut
 };
 
 const option kLongOptions[] = {
@@ -156,6 +170,7 @@ const option kLongOptions[] = {
     {"list-codecs", no_argument, nullptr, kListCodecs},
     {"progress", required_argument, nullptr, kProgress},
     {"no-sort", no_argument, nullptr, kNoSort},
+    {"raw-out", required_argument, nullptr, kRawOut},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -292,6 +307,47 @@ bool parseOptions(int argc, char** argv, RecorderOptions& options, std::string& 
     return checkCombination(positional, options, error);
 }
 
+bool standardInputIsTerminal() {
+#ifdef _WIN32
+    // The C library calls every character device a terminal, the null
+    // device too; only a console has a console mode.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+#else
+    return isatty(STDIN_FILENO) == 1;
+#endif
+}
+
+bool framesFromStandardInput(const RecorderOptions& options) {
+    return options.rawPath == "-" || (options.inputs.size() == 1 && options.inputs[0] == "-");
+}
+
+bool mayWriteOutput(const char* program, const RecorderOptions& options, std::string& error) {
+    std::error_code failed;
+    const auto status = std::filesystem::symlink_status(options.output, failed);
+    if (failed || !std::filesystem::exists(status) || options.overwrite == Overwrite::Always) {
+        return true;
+    }
+    if (options.overwrite == Overwrite::Never) {
+        error = options.output + " exists, and -n says never to overwrite it";
+        return false;
+    }
+    // Standard input answers only when it is a terminal that does not carry the frames.
+    if (standardInputIsTerminal() && !framesFromStandardInput(options)) {
+        std::fprintf(stderr, "%s: %s exists; overwrite it? [y/N] ", program, options.output.c_str());
+        std::fflush(stderr);
+        char answer[16] = {};
+        if (std::fgets(answer, sizeof answer, stdin) != nullptr &&
+            (answer[0] == 'y' || answer[0] == 'Y')) {
+            return true;
+        }
+        error = options.output + " was not overwritten";
+        return false;
+    }
+    error = options.output + " exists; pass -y to overwrite it";
+    return false;
+}
+
 std::string usageText() {
     return R"(Usage: avirec [options] OUTPUT.avi [INPUT...]
 
@@ -326,6 +382,8 @@ Movie:
   -n, --no-overwrite  never overwrite; without -y or -n an existing OUTPUT is
                     asked about on a terminal and refused otherwise
   --plugin PATH     the plug-in to load (default: the one built with avirec)
+  --raw-out FILE    also write the frames recorded to FILE as raw rgb24, to
+                    compare with what a reader decodes
 
 Other:
   --progress TARGET progress as key=value blocks (frame, fps, total_size,

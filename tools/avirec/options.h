@@ -24,6 +24,7 @@ struct RecorderOptions {
     std::optional<std::string> codec; // the compression dialog's answer
     std::string plugin;               // plug-in to load; empty for the built one
     std::string progress;             // where machine-readable progress goes, or empty
+    std::string rawOut;               // where the frames recorded also go as rgb24, or empty
     Overwrite overwrite = Overwrite::Ask;
     int verbosity = 1;                // 0 with -q, 2 with -v
     bool sortInputs = true;           // natural order of the input names
@@ -37,6 +38,17 @@ struct RecorderOptions {
 // first). False with a message for the user in `error` when they do not make
 // a recording.
 bool parseOptions(int argc, char** argv, RecorderOptions& options, std::string& error);
+
+// Whether standard input is a terminal (on Windows, a console).
+bool standardInputIsTerminal();
+
+// Whether the frames come from standard input.
+bool framesFromStandardInput(const RecorderOptions& options);
+
+// Whether the output may be written: it does not exist, -y was given, or
+// the user said yes on a terminal (asked as `program`). False with the
+// reason in `error`.
+bool mayWriteOutput(const char* program, const RecorderOptions& options, std::string& error);
 
 // The text of --help.
 std::string usageText();

@@ -18,39 +18,10 @@
 #include <system_error>
 #include <thread>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
+#include "raw_layout.h"
 #include "stop_signal.h"
 
 namespace {
-
-enum class Layout { Packed, Planar, Gray };
-
-struct RawFormat {
-    const char* name;
-    Layout layout;
-    int bytesPerPixel;
-    int redAt;    // byte offsets within a packed pixel
-    int greenAt;
-    int blueAt;
-};
-
-constexpr RawFormat kFormats[] = {
-    {"rgb24", Layout::Packed, 3, 0, 1, 2}, {"bgr24", Layout::Packed, 3, 2, 1, 0},
-    {"rgba", Layout::Packed, 4, 0, 1, 2},  {"bgra", Layout::Packed, 4, 2, 1, 0},
-    {"gbrp", Layout::Planar, 3, 0, 0, 0},  {"gray", Layout::Gray, 1, 0, 0, 0},
-};
-
-const RawFormat* findFormat(const std::string& name) {
-    for (const RawFormat& format : kFormats) {
-        if (name == format.name) {
-            return &format;
-        }
-    }
-    return nullptr;
-}
 
 enum class Filled { Whole, EndOfInput, Error };
 
@@ -229,62 +200,6 @@ private:
     std::thread thread_;
 };
 
-#if defined(__x86_64__) || defined(__i386__)
-// Sixteen pixels at a time with byte shuffles: each output plane gathers its
-// bytes from the Step input vectors that hold them. Returns the pixels done.
-template <size_t Step>
-__attribute__((target("ssse3"))) size_t spreadPackedSsse3(const uint8_t* in,
-                                                          const size_t (&offsets)[3],
-                                                          uint8_t* const (&planes)[3],
-                                                          size_t pixels) {
-    alignas(16) int8_t masks[3][Step][16];
-    for (size_t c = 0; c < 3; ++c) {
-        for (size_t v = 0; v < Step; ++v) {
-            for (size_t p = 0; p < 16; ++p) {
-                const size_t at = Step * p + offsets[c];
-                masks[c][v][p] = at / 16 == v ? static_cast<int8_t>(at % 16) : int8_t{-128};
-            }
-        }
-    }
-    size_t i = 0;
-    for (; i + 16 <= pixels; i += 16) {
-        __m128i vectors[Step];
-        for (size_t v = 0; v < Step; ++v) {
-            vectors[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * Step + 16 * v));
-        }
-        for (size_t c = 0; c < 3; ++c) {
-            __m128i gathered = _mm_setzero_si128();
-            for (size_t v = 0; v < Step; ++v) {
-                gathered = _mm_or_si128(
-                    gathered, _mm_shuffle_epi8(vectors[v], _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                               masks[c][v]))));
-            }
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[c] + i), gathered);
-        }
-    }
-    return i;
-}
-#endif
-
-// Spreads packed pixels of `step` bytes over the three planes.
-void spreadPacked(const uint8_t* in, size_t step, const size_t (&offsets)[3], PlanarFrame& frame,
-                  size_t pixels) {
-    uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
-    size_t i = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) {
-        i = step == 3 ? spreadPackedSsse3<3>(in, offsets, planes, pixels)
-                      : spreadPackedSsse3<4>(in, offsets, planes, pixels);
-    }
-#endif
-    for (; i < pixels; ++i) {
-        for (size_t c = 0; c < 3; ++c) {
-            planes[c][i] = in[i * step + offsets[c]];
-        }
-    }
-}
-
 class RawSource : public FrameSource {
 public:
     RawSource(int fd, bool ownsFd, std::string name, const RawFormat& format, int width,
@@ -312,8 +227,7 @@ public:
         if (frame.width != width_ || frame.height != height_) {
             frame.resize(width_, height_);
         }
-        const size_t pixels = frame.red.size();
-        const size_t frameBytes = pixels * static_cast<size_t>(format_.bytesPerPixel);
+        const size_t frameBytes = rawFrameBytes(format_, width_, height_);
         if (reader_ == nullptr) {
             reader_ = std::make_unique<ReadAhead>(fd_, frameBytes);
             if (!reader_->start()) {
@@ -336,38 +250,16 @@ public:
                 if (chunk.got == 0) {
                     return ReadStatus::End;
                 }
-                error = name_ + " ended in the middle of frame " + std::to_string(index_) +
-                        ": " + std::to_string(chunk.got) + " of its " +
-                        std::to_string(frameBytes) + " bytes (" + format_.name + " at " +
-                        std::to_string(width_) + "x" + std::to_string(height_) + ")";
+                error = partialFrameMessage(name_, index_, chunk.got, format_, width_, height_);
                 return ReadStatus::Failed;
         }
-        spread(chunk.bytes.data(), frame, pixels);
+        spreadRawFrame(format_, chunk.bytes.data(), frame);
         reader_->recycle(std::move(chunk));
         ++index_;
         return ReadStatus::Frame;
     }
 
 private:
-    void spread(const uint8_t* bytes, PlanarFrame& frame, size_t pixels) {
-        if (format_.layout == Layout::Gray) {
-            std::memcpy(frame.red.data(), bytes, pixels);
-            std::memcpy(frame.green.data(), bytes, pixels);
-            std::memcpy(frame.blue.data(), bytes, pixels);
-            return;
-        }
-        if (format_.layout == Layout::Planar) {  // G, B and R planes
-            std::memcpy(frame.green.data(), bytes, pixels);
-            std::memcpy(frame.blue.data(), bytes + pixels, pixels);
-            std::memcpy(frame.red.data(), bytes + 2 * pixels, pixels);
-            return;
-        }
-        const size_t offsets[3] = {static_cast<size_t>(format_.redAt),
-                                   static_cast<size_t>(format_.greenAt),
-                                   static_cast<size_t>(format_.blueAt)};
-        spreadPacked(bytes, static_cast<size_t>(format_.bytesPerPixel), offsets, frame, pixels);
-    }
-
     int fd_;
     bool ownsFd_;
     std::string name_;
@@ -381,20 +273,9 @@ private:
 
 }  // namespace
 
-bool isRawFormat(const std::string& format) { return findFormat(format) != nullptr; }
-
-std::string rawFormatNames() {
-    std::string names;
-    for (const RawFormat& format : kFormats) {
-        names += names.empty() ? "" : ", ";
-        names += format.name;
-    }
-    return names;
-}
-
 std::unique_ptr<FrameSource> openRawFrames(const std::string& path, const std::string& format,
                                            int width, int height, int limit, std::string& error) {
-    const RawFormat* layout = findFormat(format);
+    const RawFormat* layout = findRawFormat(format);
     if (layout == nullptr) {
         error = "unknown raw format " + format;
         return nullptr;

@@ -9,10 +9,6 @@
 
 #include "frame_source.h"
 
-// Whether `format` names a raw layout avirec reads, and their names.
-bool isRawFormat(const std::string& format);
-std::string rawFormatNames();
-
 // A source over the raw frames of `format` at `path` ("-": standard input),
 // at most `limit` of them (all when `limit` is negative). Null with the
 // reason in `error` when the input cannot be opened or is a device or folder.

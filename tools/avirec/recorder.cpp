@@ -3,8 +3,10 @@
 
 #include <exception>
 #include <new>
+#include <vector>
 
 #include "avifile_hooks.h"
+#include "raw_layout.h"
 #include "stop_signal.h"
 
 namespace {
@@ -40,7 +42,7 @@ std::string layerReason() {
 
 RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& output,
                              FrameSource& source, ProgressLine& progress,
-                             ProgressReport& report) {
+                             ProgressReport& report, std::FILE* rawCopy) {
     RecordingOutcome outcome;
     PlanarFrame frame;
     // A source whose size is known ahead (the test picture) makes its
@@ -82,6 +84,7 @@ RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& outpu
     int index = 0;
     try {
         HostFrame hostFrame;
+        std::vector<uint8_t> packed;
         progress.start(source.frameCount());
         while (!stopRequested()) {
             if (!haveFrame && source.read(frame, outcome.error) != ReadStatus::Frame) {
@@ -93,6 +96,10 @@ RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& outpu
                 outcome.error =
                     "frame " + std::to_string(index) + " could not be written" + layerReason();
                 break;
+            }
+            if (rawCopy != nullptr && !outcome.copyFailed) {
+                packRgb24(frame, packed);
+                outcome.copyFailed = std::fwrite(packed.data(), 1, packed.size(), rawCopy) != packed.size();
             }
             ++index;
             ++outcome.framesWritten;

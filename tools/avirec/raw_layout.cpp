@@ -1,0 +1,136 @@
+// The layouts of raw frames, and their spreading over the bands.
+#include "raw_layout.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+constexpr RawFormat kFormats[] = {
+    {"rgb24", RawLayout::Packed, 3, 0, 1, 2}, {"bgr24", RawLayout::Packed, 3, 2, 1, 0},
+    {"rgba", RawLayout::Packed, 4, 0, 1, 2},  {"bgra", RawLayout::Packed, 4, 2, 1, 0},
+    {"gbrp", RawLayout::Planar, 3, 0, 0, 0},  {"gray", RawLayout::Gray, 1, 0, 0, 0},
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels at a time with byte shuffles: each output plane gathers its
+// bytes from the Step input vectors that hold them. Returns the pixels done.
+template <size_t Step>
+__attribute__((target("ssse3"))) size_t spreadPackedSsse3(const uint8_t* in,
+                                                          const size_t (&offsets)[3],
+                                                          uint8_t* const (&planes)[3],
+                                                          size_t pixels) {
+    alignas(16) int8_t masks[3][Step][16];
+    for (size_t c = 0; c < 3; ++c) {
+        for (size_t v = 0; v < Step; ++v) {
+            for (size_t p = 0; p < 16; ++p) {
+                const size_t at = Step * p + offsets[c];
+                masks[c][v][p] = at / 16 == v ? static_cast<int8_t>(at % 16) : int8_t{-128};
+            }
+        }
+    }
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        __m128i vectors[Step];
+        for (size_t v = 0; v < Step; ++v) {
+            vectors[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * Step + 16 * v));
+        }
+        for (size_t c = 0; c < 3; ++c) {
+            __m128i gathered = _mm_setzero_si128();
+            for (size_t v = 0; v < Step; ++v) {
+                gathered = _mm_or_si128(
+                    gathered, _mm_shuffle_epi8(vectors[v], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                               masks[c][v]))));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[c] + i), gathered);
+        }
+    }
+    return i;
+}
+#endif
+
+// Spreads packed pixels of `step` bytes over the three planes.
+void spreadPacked(const uint8_t* in, size_t step, const size_t (&offsets)[3], PlanarFrame& frame,
+                  size_t pixels) {
+    uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
+    size_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        i = step == 3 ? spreadPackedSsse3<3>(in, offsets, planes, pixels)
+                      : spreadPackedSsse3<4>(in, offsets, planes, pixels);
+    }
+#endif
+    for (; i < pixels; ++i) {
+        for (size_t c = 0; c < 3; ++c) {
+            planes[c][i] = in[i * step + offsets[c]];
+        }
+    }
+}
+
+}  // namespace
+
+const RawFormat* findRawFormat(const std::string& name) {
+    for (const RawFormat& format : kFormats) {
+        if (name == format.name) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+bool isRawFormat(const std::string& format) { return findRawFormat(format) != nullptr; }
+
+std::string rawFormatNames() {
+    std::string names;
+    for (const RawFormat& format : kFormats) {
+        names += names.empty() ? "" : ", ";
+        names += format.name;
+    }
+    return names;
+}
+
+size_t rawFrameBytes(const RawFormat& format, int width, int height) {
+    return static_cast<size_t>(width) * static_cast<size_t>(height) *
+           static_cast<size_t>(format.bytesPerPixel);
+}
+
+std::string partialFrameMessage(const std::string& input, int index, size_t got,
+                                const RawFormat& format, int width, int height) {
+    return input + " ended in the middle of frame " + std::to_string(index) + ": " +
+           std::to_string(got) + " of its " + std::to_string(rawFrameBytes(format, width, height)) +
+           " bytes (" + format.name + " at " + std::to_string(width) + "x" +
+           std::to_string(height) + ")";
+}
+
+void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame) {
+    const size_t pixels = frame.red.size();
+    if (format.layout == RawLayout::Gray) {
+        std::memcpy(frame.red.data(), bytes, pixels);
+        std::memcpy(frame.green.data(), bytes, pixels);
+        std::memcpy(frame.blue.data(), bytes, pixels);
+        return;
+    }
+    if (format.layout == RawLayout::Planar) {  // G, B and R planes
+        std::memcpy(frame.green.data(), bytes, pixels);
+        std::memcpy(frame.blue.data(), bytes + pixels, pixels);
+        std::memcpy(frame.red.data(), bytes + 2 * pixels, pixels);
+        return;
+    }
+    const size_t offsets[3] = {static_cast<size_t>(format.redAt), static_cast<size_t>(format.greenAt),
+                               static_cast<size_t>(format.blueAt)};
+    spreadPacked(bytes, static_cast<size_t>(format.bytesPerPixel), offsets, frame, pixels);
+}
+
+void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes) {
+    const size_t pixels = frame.red.size();
+    bytes.resize(3 * pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        bytes[3 * i] = frame.red[i];
+        bytes[3 * i + 1] = frame.green[i];
+        bytes[3 * i + 2] = frame.blue[i];
+    }
+}
