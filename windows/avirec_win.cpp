@@ -108,12 +108,12 @@ const char* inapplicable(const RecorderOptions& options) {
 }
 
 // Raw frames read whole from a file or standard input.
-class RawFileSource : public FrameSource {
+class RawFileSource final : public RawFrameSource {
 public:
     RawFileSource(std::FILE* file, bool ownsFile, std::string name, const RawFormat& format,
                   int width, int height, int limit)
-        : file_(file), ownsFile_(ownsFile), name_(std::move(name)), format_(format),
-          width_(width), height_(height), limit_(limit) {}
+        : RawFrameSource(std::move(name), format, width, height, limit), file_(file),
+          ownsFile_(ownsFile) {}
     ~RawFileSource() override {
         if (ownsFile_) {
             std::fclose(file_);
@@ -122,43 +122,25 @@ public:
     RawFileSource(const RawFileSource&) = delete;
     RawFileSource& operator=(const RawFileSource&) = delete;
 
-    int frameCount() const override { return -1; }
     bool fromStandardInput() const override { return !ownsFile_; }
 
-    ReadStatus read(PlanarFrame& frame, std::string& error) override {
-        if (limit_ >= 0 && index_ >= limit_) {
-            return ReadStatus::End;
+private:
+    Bytes readBytes(size_t bytes) override {
+        Bytes result;
+        bytes_.resize(bytes);
+        result.got = std::fread(bytes_.data(), 1, bytes, file_);
+        if (result.got == bytes) {
+            result.data = bytes_.data();
+        } else if (std::ferror(file_) != 0) {
+            result.outcome = Bytes::Outcome::Failed;
+        } else {
+            result.outcome = Bytes::Outcome::EndOfInput;
         }
-        if (frame.width != width_ || frame.height != height_) {
-            frame.resize(width_, height_);
-        }
-        bytes_.resize(rawFrameBytes(format_, width_, height_));
-        const size_t got = std::fread(bytes_.data(), 1, bytes_.size(), file_);
-        if (got < bytes_.size()) {
-            if (std::ferror(file_) != 0) {
-                error = "cannot read frame " + std::to_string(index_) + " from " + name_;
-                return ReadStatus::Failed;
-            }
-            if (got == 0) {
-                return ReadStatus::End;
-            }
-            error = partialFrameMessage(name_, index_, got, format_, width_, height_);
-            return ReadStatus::Failed;
-        }
-        spreadRawFrame(format_, bytes_.data(), frame);
-        ++index_;
-        return ReadStatus::Frame;
+        return result;
     }
 
-private:
     std::FILE* file_;
     bool ownsFile_;
-    std::string name_;
-    const RawFormat& format_;
-    int width_;
-    int height_;
-    int limit_;
-    int index_ = 0;
     std::vector<uint8_t> bytes_;
 };
 

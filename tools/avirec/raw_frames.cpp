@@ -200,12 +200,12 @@ private:
     std::thread thread_;
 };
 
-class RawSource : public FrameSource {
+class RawSource final : public RawFrameSource {
 public:
     RawSource(int fd, bool ownsFd, std::string name, const RawFormat& format, int width,
               int height, int limit)
-        : fd_(fd), ownsFd_(ownsFd), name_(std::move(name)), format_(format), width_(width),
-          height_(height), limit_(limit) {
+        : RawFrameSource(std::move(name), format, width, height, limit), fd_(fd),
+          ownsFd_(ownsFd) {
         widenPipe(fd_);
     }
     ~RawSource() override {
@@ -217,58 +217,45 @@ public:
     RawSource(const RawSource&) = delete;
     RawSource& operator=(const RawSource&) = delete;
 
-    int frameCount() const override { return -1; }
     bool fromStandardInput() const override { return !ownsFd_; }
 
-    ReadStatus read(PlanarFrame& frame, std::string& error) override {
-        if (limit_ >= 0 && index_ >= limit_) {
-            return ReadStatus::End;
-        }
-        if (frame.width != width_ || frame.height != height_) {
-            frame.resize(width_, height_);
-        }
-        const size_t frameBytes = rawFrameBytes(format_, width_, height_);
+private:
+    Bytes readBytes(size_t bytes) override {
+        Bytes result;
         if (reader_ == nullptr) {
-            reader_ = std::make_unique<ReadAhead>(fd_, frameBytes);
+            reader_ = std::make_unique<ReadAhead>(fd_, bytes);
             if (!reader_->start()) {
-                error = "cannot start reading " + name_ + ": " + std::strerror(errno);
-                return ReadStatus::Failed;
+                result.outcome = Bytes::Outcome::Failed;
+                result.reason = std::string("cannot start reading: ") + std::strerror(errno);
+                return result;
             }
         }
-        Chunk chunk;
-        if (!reader_->next(chunk)) {
-            return ReadStatus::Interrupted;
+        if (!reader_->next(chunk_)) {
+            result.outcome = Bytes::Outcome::Interrupted;
+            return result;
         }
-        switch (chunk.filled) {
+        switch (chunk_.filled) {
             case Filled::Whole:
+                result.data = chunk_.bytes.data();
                 break;
             case Filled::Error:
-                error = "cannot read frame " + std::to_string(index_) + " from " + name_ + ": " +
-                        std::strerror(chunk.error);
-                return ReadStatus::Failed;
+                result.outcome = Bytes::Outcome::Failed;
+                result.reason = std::strerror(chunk_.error);
+                break;
             case Filled::EndOfInput:
-                if (chunk.got == 0) {
-                    return ReadStatus::End;
-                }
-                error = partialFrameMessage(name_, index_, chunk.got, format_, width_, height_);
-                return ReadStatus::Failed;
+                result.outcome = Bytes::Outcome::EndOfInput;
+                result.got = chunk_.got;
+                break;
         }
-        spreadRawFrame(format_, chunk.bytes.data(), frame);
-        reader_->recycle(std::move(chunk));
-        ++index_;
-        return ReadStatus::Frame;
+        return result;
     }
 
-private:
+    void done() override { reader_->recycle(std::move(chunk_)); }
+
     int fd_;
     bool ownsFd_;
-    std::string name_;
-    const RawFormat& format_;
-    int width_;
-    int height_;
-    int limit_;
-    int index_ = 0;
     std::unique_ptr<ReadAhead> reader_;
+    Chunk chunk_;  // the frame in hand
 };
 
 }  // namespace

@@ -98,14 +98,6 @@ size_t rawFrameBytes(const RawFormat& format, int width, int height) {
            static_cast<size_t>(format.bytesPerPixel);
 }
 
-std::string partialFrameMessage(const std::string& input, int index, size_t got,
-                                const RawFormat& format, int width, int height) {
-    return input + " ended in the middle of frame " + std::to_string(index) + ": " +
-           std::to_string(got) + " of its " + std::to_string(rawFrameBytes(format, width, height)) +
-           " bytes (" + format.name + " at " + std::to_string(width) + "x" +
-           std::to_string(height) + ")";
-}
-
 void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame) {
     const size_t pixels = frame.red.size();
     if (format.layout == RawLayout::Gray) {
@@ -133,4 +125,38 @@ void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes) {
         bytes[3 * i + 1] = frame.green[i];
         bytes[3 * i + 2] = frame.blue[i];
     }
+}
+
+ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
+    if (limit_ >= 0 && index_ >= limit_) {
+        return ReadStatus::End;
+    }
+    if (frame.width != width_ || frame.height != height_) {
+        frame.resize(width_, height_);
+    }
+    const size_t frameBytes = rawFrameBytes(format_, width_, height_);
+    const Bytes bytes = readBytes(frameBytes);
+    switch (bytes.outcome) {
+        case Bytes::Outcome::Whole:
+            break;
+        case Bytes::Outcome::Interrupted:
+            return ReadStatus::Interrupted;
+        case Bytes::Outcome::Failed:
+            error = "cannot read frame " + std::to_string(index_) + " from " + name_ +
+                    (bytes.reason.empty() ? "" : ": " + bytes.reason);
+            return ReadStatus::Failed;
+        case Bytes::Outcome::EndOfInput:
+            if (bytes.got == 0) {
+                return ReadStatus::End;
+            }
+            error = name_ + " ended in the middle of frame " + std::to_string(index_) + ": " +
+                    std::to_string(bytes.got) + " of its " + std::to_string(frameBytes) +
+                    " bytes (" + format_.name + " at " + std::to_string(width_) + "x" +
+                    std::to_string(height_) + ")";
+            return ReadStatus::Failed;
+    }
+    spreadRawFrame(format_, bytes.data, frame);
+    done();
+    ++index_;
+    return ReadStatus::Frame;
 }

@@ -31,15 +31,47 @@ std::string rawFormatNames();
 // The bytes of one frame of `format` at that size.
 size_t rawFrameBytes(const RawFormat& format, int width, int height);
 
-// Why a raw input that ended `got` bytes into frame `index` is refused.
-std::string partialFrameMessage(const std::string& input, int index, size_t got,
-                                const RawFormat& format, int width, int height);
-
 // Fills the planes of `frame` (already of the frame's size) from one
 // frame's bytes in `format`.
 void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame);
 
 // The frame as rgb24: R, G and B of each pixel, top row first.
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes);
+
+// Raw frames of one format and size, read whole one after another until the
+// input ends: a partial last frame is an error that names its bytes. The
+// reading itself (a thread reading ahead, or plain reads) is the subclass's.
+class RawFrameSource : public FrameSource {
+public:
+    RawFrameSource(std::string name, const RawFormat& format, int width, int height, int limit)
+        : name_(std::move(name)), format_(format), width_(width), height_(height),
+          limit_(limit) {}
+
+    int frameCount() const override { return -1; }
+    ReadStatus read(PlanarFrame& frame, std::string& error) final;
+
+protected:
+    // What reading one frame's bytes gave.
+    struct Bytes {
+        enum class Outcome { Whole, EndOfInput, Failed, Interrupted } outcome = Outcome::Whole;
+        const uint8_t* data = nullptr;  // with Whole: the frame, valid until done()
+        size_t got = 0;                 // with EndOfInput: the bytes that came
+        std::string reason;             // with Failed: why
+    };
+    // Reads the next frame's `bytes` bytes.
+    virtual Bytes readBytes(size_t bytes) = 0;
+    // The bytes of the last Whole read are no longer needed.
+    virtual void done() {}
+
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    const RawFormat& format_;
+    int width_;
+    int height_;
+    int limit_;
+    int index_ = 0;
+};
 
 #endif  // AVIREC_RAW_LAYOUT_H
