@@ -10,8 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${AVI_BUILD_DIR:-build}
 
-scripts/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release
+scripts/install-deps.sh --linux-only
+cmake --preset release -B "$build"
 cmake --build "$build" -j"$(nproc)" --target avirec
 
 movie="$(cd "$build" && pwd)/demo.avi"

@@ -24,7 +24,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   flags="-O1 -gline-tables-only"
   CC=clang CXX=clang++ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" \
-    -DAVI_FUZZ=ON -DAVI_WERROR=OFF -DAVI_BUILD_TESTS=OFF -DAVI_BUILD_BENCHMARKS=OFF >/dev/null
+    -DAVI_FUZZ=ON -DAVI_WERROR=OFF -DBUILD_TESTING=OFF -DAVI_BUILD_BENCHMARKS=OFF >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 

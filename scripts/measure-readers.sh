@@ -52,7 +52,7 @@ if [ "$install" = 1 ]; then
   apt-get install -y --no-install-recommends gstreamer1.0-tools gstreamer1.0-plugins-base \
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav \
     vlc-bin vlc-plugin-base mediainfo >&2 || exit 1
-  "$root/scripts/install-windows-deps.sh" >&2 || exit 1
+  "$root/scripts/install-deps.sh" >&2 || exit 1
 fi
 
 if [ ! -x "$build/bin/avirec" ]; then
@@ -162,7 +162,7 @@ prepare_wine() {
     say "building avi_read.exe in $windows_build"
     if ! { cmake -S "$root" -B "$windows_build" \
              -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" \
-             -DAVI_BUILD_TESTS=OFF -DAVI_BUILD_BENCHMARKS=OFF &&
+             -DBUILD_TESTING=OFF -DAVI_BUILD_BENCHMARKS=OFF &&
            cmake --build "$windows_build" -j2 --target avi_read; } >&2; then
       wine_why="avi_read.exe did not build"
       return

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows target, tested under Wine: installs the cross compiler and Wine,
-# builds the plug-in and the Windows programs for 32-bit Windows, and runs
-# them against Wine's AVIFile library on a virtual X display, answering the
-# video-compression dialog with xdotool.
+# The Windows target, tested under Wine: builds the plug-in and the Windows
+# programs for 32-bit Windows (the windows-i686 preset), and runs them against
+# Wine's AVIFile library on a virtual X display, answering the
+# video-compression dialog with xdotool. The packages come from
+# scripts/install-deps.sh.
 #
 #   scripts/test-windows.sh
 #
@@ -35,21 +36,22 @@ finish() {
 
 # ---- Install and build --------------------------------------------------------
 
-section "installing the cross compiler, Wine, Xvfb and xdotool"
-if ! scripts/install-windows-deps.sh; then
-  fail "install the Windows build's and tests' packages"
-  finish
-fi
+section "checking for the cross compiler, Wine, Xvfb and xdotool"
+for tool in i686-w64-mingw32-g++-posix wine Xvfb xdotool ffmpeg ffprobe python3; do
+  if ! command -v "$tool" > /dev/null; then
+    fail "$tool is installed" "run scripts/install-deps.sh as root first"
+    finish
+  fi
+done
 
 section "building for i686-w64-mingw32"
-mkdir -p "$build"
-if cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" \
-         -DCMAKE_BUILD_TYPE=Release -DAVI_WERROR=ON -DAVI_BUILD_TESTS=OFF \
-         -DAVI_BUILD_BENCHMARKS=OFF > "$build/configure.log" 2>&1 &&
-   cmake --build "$build" -j"$jobs" > "$build/build.log" 2>&1; then
+build_log=$(mktemp)
+if cmake --preset windows-i686 > "$build_log" 2>&1 &&
+   cmake --build --preset windows-i686 -j"$jobs" >> "$build_log" 2>&1; then
   pass "the Windows target builds with warnings as errors"
+  rm -f "$build_log"
 else
-  tail -40 "$build/configure.log" "$build/build.log" 2>/dev/null
+  tail -40 "$build_log"
   fail "the Windows target builds with warnings as errors"
   finish
 fi
@@ -59,11 +61,9 @@ bin=$build/bin
 # Wine's are compared with.
 if [ ! -x "$linux_build/bin/avirec" ]; then
   section "building the Linux recorder for the comparisons"
-  # A build folder that scripts/test.sh made keeps its settings; a new one
-  # holds only what the comparisons need.
+  # A build folder made before keeps its settings; a new one is the release preset's.
   if [ ! -e "$linux_build/CMakeCache.txt" ]; then
-    cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=Release -DAVI_WERROR=ON \
-          -DAVI_BUILD_TESTS=OFF -DAVI_BUILD_BENCHMARKS=OFF > "$build/linux-build.log" 2>&1
+    cmake --preset release -B "$linux_build" > "$build/linux-build.log" 2>&1
   fi
   cmake --build "$linux_build" -j"$jobs" --target avirec avi >> "$build/linux-build.log" 2>&1 ||
     tail -20 "$build/linux-build.log"
@@ -270,13 +270,13 @@ check "defaults: without preferences the movie has 15 frames per second and the 
         "0 width=16 height=16 r_frame_rate=15/1 nb_frames=2 TAG:title=BRELK "
 
 section "raw frames, through a pipe and from a file"
-ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 4 -pix_fmt rgb24 -f rawvideo "$run/piped.rgb"
+ffmpeg -v error -y -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 4 -pix_fmt rgb24 -f rawvideo "$run/piped.rgb"
 feed=$run/piped.rgb run_windows piped Return avirec_win --raw rgb24 --size 32x24 piped.avi -
 check "piped: four rgb24 frames from standard input, every one written (exit status 0)" \
   equal "$status/$(field piped 'frames written')" "0/4 of 4"
 check "piped: ffmpeg decodes exactly the frames piped in" decodes_to_raw piped.avi piped.rgb
-ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 2 -pix_fmt gray -f rawvideo "$run/short.gray"
-ffmpeg -v error -f rawvideo -pix_fmt gray -s 32x24 -i "$run/short.gray" -f rawvideo -pix_fmt rgb24 "$run/short.rgb"
+ffmpeg -v error -y -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 2 -pix_fmt gray -f rawvideo "$run/short.gray"
+ffmpeg -v error -y -f rawvideo -pix_fmt gray -s 32x24 -i "$run/short.gray" -f rawvideo -pix_fmt rgb24 "$run/short.rgb"
 head -c 100 "$run/short.gray" >> "$run/short.gray"
 run_windows short Return avirec_win --raw gray --size 32x24 short.avi short.gray
 check "short: a partial last frame is an error that names its bytes (exit status 1)" \
@@ -286,7 +286,7 @@ check "short: the frames before it are a complete movie" decodes_to_raw short.av
 section "Ctrl-C in the middle of a piped recording"
 # Wine turns SIGINT into the console's Ctrl-C event. Frames come slowly, so
 # that the recording is in the middle of its input when Ctrl-C comes.
-ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 40 -pix_fmt rgb24 -f rawvideo "$run/slow.rgb"
+ffmpeg -v error -y -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 40 -pix_fmt rgb24 -f rawvideo "$run/slow.rgb"
 (cd "$run" && for i in $(seq 0 39); do
    dd if=slow.rgb bs=2304 skip="$i" count=1 status=none || break; sleep 0.1
  done | timeout 120 wine "$bin/avirec_win.exe" --raw rgb24 --size 32x24 stopped.avi - > stopped.raw 2> stopped.err
@@ -294,7 +294,8 @@ ffmpeg -v error -f lavfi -i testsrc2=size=32x24:rate=5 -frames:v 40 -pix_fmt rgb
 stopped_pid=$!
 answer_dialog Return || echo "  answering the dialog failed for stopped"
 for _ in $(seq 100); do grep -q '^frame 4: 1' "$run/stopped.raw" 2> /dev/null && break; sleep 0.1; done
-pkill -INT -f 'avirec_win.exe --raw rgb24 --size 32x24 stopped.avi'
+# One Ctrl-C, to the Windows process alone: a second one would end it at once.
+pkill -INT -f '^[^ ]*avirec_win.exe --raw rgb24 --size 32x24 stopped.avi'
 wait "$stopped_pid"
 tr -d '\r' < "$run/stopped.raw" > "$run/stopped.out"
 stopped_frames=$(sed -n 's/.*stopped by Ctrl-C; wrote \([0-9]*\) frames.*/\1/p' "$run/stopped.err")

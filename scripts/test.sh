@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the project twice (plain, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer), runs every test of both,
-# fuzzes each fuzz target for a few seconds, and tests the Windows build
-# under Wine.
-#   scripts/test.sh              everything
-#   scripts/test.sh --linux-only only the Linux builds' tests
+# Installs what is needed, builds the project twice (the release preset, and
+# the sanitize preset with AddressSanitizer + UndefinedBehaviorSanitizer),
+# runs every test of both, fuzzes each fuzz target for a few seconds, builds
+# and round-trips the Debian package, and tests the Windows build under Wine.
+#   scripts/test.sh              everything (as root)
+#   scripts/test.sh --linux-only without the Windows build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux_only=0
@@ -15,27 +15,31 @@ for arg in "$@"; do
   esac
 done
 
-scripts/install-deps.sh
+if [ "$linux_only" = 1 ]; then
+  scripts/install-deps.sh --linux-only
+else
+  scripts/install-deps.sh
+fi
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DAVI_WERROR=ON
-cmake --build build -j"$jobs"
-# The sanitizer build links the older toolkit generation, so that both are tested.
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVI_SANITIZE=ON -DAVI_WERROR=ON \
-      -DAVI_BUILD_BENCHMARKS=OFF -DAVI_HOST_TOOLKIT=jlib
-cmake --build build-sanitize -j"$jobs"
+for preset in release sanitize; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j"$jobs"
+done
 
 status=0
-echo "== Tests: plain build"
-ctest --test-dir build --output-on-failure -j"$jobs" || status=1
+echo "== Tests: release build"
+ctest --preset release -j"$jobs" || status=1
 echo "== Tests: sanitizer build"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j"$jobs" || status=1
+ctest --preset sanitize -j"$jobs" || status=1
 
 echo "== Fuzzing: each target for 10 seconds (clang, libFuzzer)"
 scripts/fuzz.sh 10 || status=1
 
-if [ "$linux_only" = 0 ] && [ -x scripts/test-windows.sh ]; then
+echo "== Package: the .deb installed, used and removed"
+scripts/test-package.sh build || status=1
+
+if [ "$linux_only" = 0 ]; then
   echo "== Tests: Windows build under Wine"
   scripts/test-windows.sh || status=1
 fi

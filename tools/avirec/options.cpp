@@ -381,7 +381,8 @@ Movie:
   -y, --overwrite   overwrite OUTPUT if it exists
   -n, --no-overwrite  never overwrite; without -y or -n an existing OUTPUT is
                     asked about on a terminal and refused otherwise
-  --plugin PATH     the plug-in to load (default: the one built with avirec)
+  --plugin PATH     the plug-in to load (default: the one installed or built
+                    with avirec)
   --raw-out FILE    also write the frames recorded to FILE as raw rgb24, to
                     compare with what a reader decodes
 

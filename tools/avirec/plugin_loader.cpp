@@ -57,6 +57,13 @@ std::string defaultPluginPath() {
         return "libavi.so";
     }
     self[length] = '\0';
-    const std::filesystem::path exe(self);
-    return (exe.parent_path().parent_path() / "lib" / "libavi.so").string();
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    // Installed, the plug-in lies in its private folder; in the build tree,
+    // beside the libraries built with avirec.
+    const std::filesystem::path installed = folder / AVIREC_INSTALLED_PLUGIN;
+    std::error_code failed;
+    if (std::filesystem::exists(installed, failed)) {
+        return installed.lexically_normal().string();
+    }
+    return (folder.parent_path() / "lib" / "libavi.so").string();
 }

@@ -23,7 +23,8 @@ bool loadMoviePlugin(const std::string& path, MoviePlugin& plugin, std::string& 
 // Unloads it; the entry points are unusable afterwards.
 void unloadMoviePlugin(MoviePlugin& plugin);
 
-// The plug-in built with avirec: lib/libavi.so beside the program's bin folder.
+// The plug-in that avirec was installed with, else the one built with it
+// (lib/libavi.so beside the program's bin folder).
 std::string defaultPluginPath();
 
 #endif  // AVIREC_PLUGIN_LOADER_H
