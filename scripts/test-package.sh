@@ -9,23 +9,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "PASS $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1${2:+: $2}"; }
-check() {
-  local name=$1; shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
-  exit $?
-}
-frames_of() {
-  ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
-          -of csv=p=0 "$1" 2> /dev/null
-}
+source scripts/checks.sh
 
 log=$(mktemp)
 rm -f "$build"/avi_*.deb

@@ -18,21 +18,8 @@ linux_build=${AVI_LINUX_BUILD:-$root/build}
 facts="python3 $root/tests/windows/avi_facts.py"
 jobs=$(nproc)
 
-passed=0
-failed=0
+source "$root/scripts/checks.sh"
 section() { echo "== Windows: $1 (${SECONDS} s)"; }
-pass() { passed=$((passed + 1)); echo "PASS $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1${2:+: $2}"; }
-# check NAME CONDITION...: runs the condition, passes or fails NAME by it.
-check() {
-  local name=$1; shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" = 0 ]
-  exit $?
-}
 
 # ---- Install and build --------------------------------------------------------
 
