@@ -242,7 +242,7 @@ check "avirec_win: -h and --version answer on standard output (exit status 0)" \
   equal "$(head -1 "$run/help.out")/$(sed 's/ [0-9.]*$/ N/' "$run/version.out")" "Usage: avirec_win [options] OUTPUT.avi/avirec_win N"
 run_windows no_plugin - avirec_win --plugin missing.dll no_plugin.avi
 check "avirec_win: a missing plug-in is reported (exit status 1)" \
-  equal "$status/$(grep -c 'cannot load missing.dll' "$run/no_plugin.err")" "1/1"
+  equal "$status/$(grep -c 'cannot load the plug-in missing.dll' "$run/no_plugin.err")" "1/1"
 
 section "recording through the real dialog with Full Frames"
 record_full full_odd 31x17 12 24 "Wine odd" 24 "Wine odd"

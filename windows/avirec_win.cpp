@@ -205,20 +205,6 @@ void printFileType(const MoviePlugin& plugin) {
     jmsc_HeapFree(extension);
 }
 
-// The frame's planes as the host's band records.
-struct HostFrame {
-    BandBlock blocks[3]{};
-    BandBlock* blockList[3]{&blocks[0], &blocks[1], &blocks[2]};
-    BandStack stack{};
-
-    explicit HostFrame(const PlanarFrame& frame) {
-        blocks[0].data = frame.red.data();
-        blocks[1].data = frame.green.data();
-        blocks[2].data = frame.blue.data();
-        stack.bands = blockList;
-    }
-};
-
 // Creates the movie, adds every frame of `source` and closes it. Returns
 // the exit status.
 int record(const MoviePlugin& plugin, const RecorderOptions& options, FrameSource& source,
@@ -260,7 +246,8 @@ int record(const MoviePlugin& plugin, const RecorderOptions& options, FrameSourc
             }
         }
         haveFrame = false;
-        HostFrame records(frame);
+        BandRecords records;
+        records.point(frame);
         const int32_t result = plugin.addFrame(movie, frame.width, frame.height, &records.stack);
         event("frame %d: %d\n", tried, result);
         ++tried;
@@ -331,7 +318,7 @@ int run(int argc, char** argv) {
     }
 
     MoviePlugin plugin;
-    const std::string path = options.plugin.empty() ? besideThisProgram("avi.dll") : options.plugin;
+    const std::string path = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     if (!loadMoviePlugin(path, plugin, error)) {
         if (rawCopy != nullptr) {
             std::fclose(rawCopy);

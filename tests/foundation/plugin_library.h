@@ -1,38 +1,31 @@
-// The built plug-in, loaded the way a host loads it: by path, every symbol
-// bound at once, the entry points looked up by name.
+// The built plug-in, loaded the way a host loads it and given back at the
+// end of the scope.
 #ifndef TESTS_FOUNDATION_PLUGIN_LIBRARY_H
 #define TESTS_FOUNDATION_PLUGIN_LIBRARY_H
 
 #include <string>
 
-#include "avi/avi_plugin.h"
+#include "plugin_loader.h"
 
-struct PluginEntryPoints {
-    decltype(&aviMovieGetInterfaceFileTypeDef) getInterfaceFileTypeDef = nullptr;
-    decltype(&aviMovieGetTypeName) getTypeName = nullptr;
-    decltype(&aviMovieCreate) create = nullptr;
-    decltype(&aviMovieAddFrame) addFrame = nullptr;
-    decltype(&aviMovieClose) close = nullptr;
-};
+using PluginEntryPoints = MoviePlugin;
 
 class PluginLibrary {
 public:
-    explicit PluginLibrary(const std::string& path);
-    ~PluginLibrary();
+    explicit PluginLibrary(const std::string& path) : loaded_(loadMoviePlugin(path, plugin_, error_)) {}
+    ~PluginLibrary() { unloadMoviePlugin(plugin_); }
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     // Whether the library loaded and all five entry points were found;
     // otherwise error() says why.
-    bool loaded() const { return complete_; }
+    bool loaded() const { return loaded_; }
     const std::string& error() const { return error_; }
-    const PluginEntryPoints& entry() const { return entry_; }
+    const PluginEntryPoints& entry() const { return plugin_; }
 
 private:
-    void* handle_ = nullptr;
-    bool complete_ = false;
+    MoviePlugin plugin_;
     std::string error_;
-    PluginEntryPoints entry_;
+    bool loaded_;
 };
 
 #endif  // TESTS_FOUNDATION_PLUGIN_LIBRARY_H

@@ -1,45 +1,21 @@
 #include "plugin_harness.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 
 #include "avifile_hooks.h"
 #include "host/toolkit.h"
 #include "support/ffmpeg_tools.h"
 
-namespace {
-
-template <typename Function>
-void resolve(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(dlsym(library, name));
-}
-
-}  // namespace
-
 const PluginEntryPoints* loadedPlugin() {
-    static PluginEntryPoints entryPoints{};
-    static bool loaded = false;
-    if (!loaded) {
-        void* library = dlopen(AVI_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) {
-            ADD_FAILURE() << "cannot load " << AVI_PLUGIN_PATH << ": " << dlerror();
+    static MoviePlugin plugin;
+    if (plugin.library == nullptr) {
+        std::string error;
+        if (!loadMoviePlugin(AVI_PLUGIN_PATH, plugin, error)) {
+            ADD_FAILURE() << error;
             return nullptr;
         }
-        resolve(library, "aviMovieGetInterfaceFileTypeDef", entryPoints.getInterfaceFileTypeDef);
-        resolve(library, "aviMovieGetTypeName", entryPoints.getTypeName);
-        resolve(library, "aviMovieCreate", entryPoints.create);
-        resolve(library, "aviMovieAddFrame", entryPoints.addFrame);
-        resolve(library, "aviMovieClose", entryPoints.close);
-        if (entryPoints.getInterfaceFileTypeDef == nullptr || entryPoints.getTypeName == nullptr ||
-            entryPoints.create == nullptr || entryPoints.addFrame == nullptr ||
-            entryPoints.close == nullptr) {
-            ADD_FAILURE() << AVI_PLUGIN_PATH << " lacks an entry point";
-            return nullptr;
-        }
-        loaded = true;
     }
-    return &entryPoints;
+    return &plugin;
 }
 
 HostFrame::HostFrame(int frameWidth, int frameHeight, uint32_t seed)

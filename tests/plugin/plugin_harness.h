@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "avi/avi_plugin.h"
+#include "plugin_loader.h"
 #include "support/temp_dir.h"
 
 // The plug-in's five entry points, resolved by name.
-struct PluginEntryPoints {
-    void (*getInterfaceFileTypeDef)(char**, char**);
-    const char* (*getTypeName)();
-    MovieRecord* (*create)(const char*, int32_t, int32_t);
-    int32_t (*addFrame)(MovieRecord*, int32_t, int32_t, const BandStack*);
-    void (*close)(MovieRecord*);
-};
+using PluginEntryPoints = MoviePlugin;
 
 // Loads the built plug-in on first use; null (with a test failure) when it
 // cannot be loaded.

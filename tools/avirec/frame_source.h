@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "avi/avi_plugin.h"
+
 // One frame: red, green and blue planes, top row first, `width` bytes a row.
 struct PlanarFrame {
     int width = 0;
@@ -18,6 +20,26 @@ struct PlanarFrame {
     std::vector<uint8_t> blue;
 
     void resize(int frameWidth, int frameHeight);
+};
+
+// The host's records of one frame, as the plug-in takes it: a band stack
+// over three band blocks that point into the frame's planes.
+struct BandRecords {
+    BandBlock red{};
+    BandBlock green{};
+    BandBlock blue{};
+    BandBlock* bands[3] = {&red, &green, &blue};
+    BandStack stack{};
+
+    BandRecords() { stack.bands = bands; }
+    BandRecords(const BandRecords&) = delete;
+    BandRecords& operator=(const BandRecords&) = delete;
+
+    void point(const PlanarFrame& frame) {
+        red.data = frame.red.data();
+        green.data = frame.green.data();
+        blue.data = frame.blue.data();
+    }
 };
 
 // The plug-in hands every frame on as a 24-bit bitmap with rows padded to

@@ -1,17 +1,54 @@
-// dlopen / dlsym of the plug-in's exports.
+// The plug-in's library opened and its entry points looked up, with the
+// system's loader: dlopen on Linux, LoadLibrary on Windows.
 #include "plugin_loader.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
 #include <filesystem>
+#include <system_error>
+#endif
 
 namespace {
 
+#ifdef _WIN32
+void* openLibrary(const std::string& path, std::string& error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+        error = "cannot load the plug-in " + path + " (error " + std::to_string(GetLastError()) + ")";
+    }
+    return reinterpret_cast<void*>(module);
+}
+
+void* findSymbol(void* library, const char* name) {
+    // GetProcAddress hands out every export as a FARPROC; the host knows
+    // each one's real signature.
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+#else
+void* openLibrary(const std::string& path, std::string& error) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = dlerror();
+        error = "cannot load the plug-in " + path + ": " + (reason != nullptr ? reason : "unknown");
+    }
+    return library;
+}
+
+void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void closeLibrary(void* library) { dlclose(library); }
+#endif
+
 template <typename Function>
 bool resolve(void* library, const char* name, Function& function, std::string& error) {
-    void* symbol = dlsym(library, name);
+    void* symbol = findSymbol(library, name);
     if (symbol == nullptr) {
         error = std::string("the plug-in has no entry point ") + name;
         return false;
@@ -24,10 +61,8 @@ bool resolve(void* library, const char* name, Function& function, std::string& e
 
 bool loadMoviePlugin(const std::string& path, MoviePlugin& plugin, std::string& error) {
     plugin = MoviePlugin{};
-    plugin.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    plugin.library = openLibrary(path, error);
     if (plugin.library == nullptr) {
-        const char* reason = dlerror();
-        error = "cannot load the plug-in " + path + ": " + (reason != nullptr ? reason : "unknown");
         return false;
     }
     if (!resolve(plugin.library, "aviMovieGetInterfaceFileTypeDef", plugin.getInterfaceFileTypeDef,
@@ -45,11 +80,21 @@ bool loadMoviePlugin(const std::string& path, MoviePlugin& plugin, std::string& 
 
 void unloadMoviePlugin(MoviePlugin& plugin) {
     if (plugin.library != nullptr) {
-        dlclose(plugin.library);
+        closeLibrary(plugin.library);
     }
     plugin = MoviePlugin{};
 }
 
+#ifdef _WIN32
+std::string defaultPluginPath() {
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string folder(self, length < MAX_PATH ? length : 0);
+    const size_t slash = folder.find_last_of("\\/");
+    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    return folder + "avi.dll";
+}
+#else
 std::string defaultPluginPath() {
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -67,3 +112,4 @@ std::string defaultPluginPath() {
     }
     return (folder.parent_path() / "lib" / "libavi.so").string();
 }
+#endif

@@ -1,5 +1,5 @@
-// Loading the movie-writer plug-in as a host does: by path, then its five
-// entry points by name.
+// Loading the movie-writer plug-in as a host does: by path (dlopen, or
+// LoadLibrary on Windows), then its five entry points by name.
 #ifndef AVIREC_PLUGIN_LOADER_H
 #define AVIREC_PLUGIN_LOADER_H
 
@@ -8,12 +8,12 @@
 #include "avi/avi_plugin.h"
 
 struct MoviePlugin {
-    void* library = nullptr;
-    void (*getInterfaceFileTypeDef)(char**, char**) = nullptr;
-    const char* (*getTypeName)() = nullptr;
-    MovieRecord* (*create)(const char*, int32_t, int32_t) = nullptr;
-    int32_t (*addFrame)(MovieRecord*, int32_t, int32_t, const BandStack*) = nullptr;
-    void (*close)(MovieRecord*) = nullptr;
+    void* library = nullptr;  // the dlopen handle, or the module's HMODULE
+    decltype(&aviMovieGetInterfaceFileTypeDef) getInterfaceFileTypeDef = nullptr;
+    decltype(&aviMovieGetTypeName) getTypeName = nullptr;
+    decltype(&aviMovieCreate) create = nullptr;
+    decltype(&aviMovieAddFrame) addFrame = nullptr;
+    decltype(&aviMovieClose) close = nullptr;
 };
 
 // Loads the plug-in at `path`. False with the reason in `error` when the
@@ -23,8 +23,9 @@ bool loadMoviePlugin(const std::string& path, MoviePlugin& plugin, std::string& 
 // Unloads it; the entry points are unusable afterwards.
 void unloadMoviePlugin(MoviePlugin& plugin);
 
-// The plug-in that avirec was installed with, else the one built with it
-// (lib/libavi.so beside the program's bin folder).
+// The plug-in a host loads when told none: on Linux the one installed with
+// the program, else the one built with it (lib/libavi.so beside the
+// program's bin folder); on Windows avi.dll beside the program.
 std::string defaultPluginPath();
 
 #endif  // AVIREC_PLUGIN_LOADER_H

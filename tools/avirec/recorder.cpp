@@ -11,26 +11,6 @@
 
 namespace {
 
-// The host's records of one frame: a band stack over three band blocks that
-// point into the frame's planes.
-struct HostFrame {
-    BandBlock red{};
-    BandBlock green{};
-    BandBlock blue{};
-    BandBlock* bands[3] = {&red, &green, &blue};
-    BandStack stack{};
-
-    HostFrame() { stack.bands = bands; }
-    HostFrame(const HostFrame&) = delete;
-    HostFrame& operator=(const HostFrame&) = delete;
-
-    void point(const PlanarFrame& frame) {
-        red.data = frame.red.data();
-        green.data = frame.green.data();
-        blue.data = frame.blue.data();
-    }
-};
-
 // What the platform layer said about the call that failed last, after a
 // colon, or nothing when it gave no reason.
 std::string layerReason() {
@@ -83,7 +63,7 @@ RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& outpu
     outcome.created = true;
     int index = 0;
     try {
-        HostFrame hostFrame;
+        BandRecords records;
         std::vector<uint8_t> packed;
         progress.start(source.frameCount());
         while (!stopRequested()) {
@@ -91,8 +71,8 @@ RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& outpu
                 break;
             }
             haveFrame = false;
-            hostFrame.point(frame);
-            if (plugin.addFrame(movie, frame.width, frame.height, &hostFrame.stack) != 1) {
+            records.point(frame);
+            if (plugin.addFrame(movie, frame.width, frame.height, &records.stack) != 1) {
                 outcome.error =
                     "frame " + std::to_string(index) + " could not be written" + layerReason();
                 break;
