@@ -3,15 +3,19 @@
 // format and, for every sample, its size, key-frame flag and FNV-1a checksum.
 // It stops at the first position that the library has no index entry for.
 // With --decode it then asks the system's decompressor for every frame as a
-// picture (AVIStreamGetFrame) and prints how many it gave.
+// picture (AVIStreamGetFrame) and prints how many it gave; with --pictures it
+// also writes those pictures to OUT as raw rgb24, top row first (16-bit
+// samples widened by repeating their top bits), for comparison with another
+// decoder's.
 //
-//   avi_read [--decode] FILE.avi
+//   avi_read [--decode | --pictures OUT.rgb] FILE.avi
 //
 // Exit status 0 when every sample was read (and, with --decode, every frame
 // decoded), 1 when opening, a read or a decode failed, 2 for bad arguments.
 #include <windows.h>
 #include <vfw.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -143,42 +147,127 @@ bool printSamples(PAVISTREAM stream) {
     return allRead;
 }
 
+// A decoded DIB (header, then rows bottom-up unless the height is
+// negative) as rgb24 rows, top row first, appended to `out`. False for a
+// layout it does not know.
+bool appendRgb(const BITMAPINFOHEADER* header, std::vector<unsigned char>& out) {
+    const long width = header->biWidth;
+    const long height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+    const int bits = header->biBitCount;
+    if (width <= 0 || height <= 0 || (bits != 16 && bits != 24 && bits != 32)) {
+        return false;
+    }
+    // 16-bit DIBs are RGB555 unless their masks say RGB565.
+    bool wideGreen = false;
+    if (header->biCompression == BI_BITFIELDS) {
+        const auto* masks = reinterpret_cast<const DWORD*>(
+            reinterpret_cast<const unsigned char*>(header) + header->biSize);
+        wideGreen = bits == 16 && masks[1] == 0x07E0;
+    } else if (header->biCompression != BI_RGB) {
+        return false;
+    }
+    const unsigned char* bitsStart = reinterpret_cast<const unsigned char*>(header) +
+                                     header->biSize + header->biClrUsed * 4 +
+                                     (header->biCompression == BI_BITFIELDS ? 12 : 0);
+    const size_t stride = (static_cast<size_t>(width) * bits / 8 + 3) & ~size_t{3};
+    for (long y = 0; y < height; ++y) {
+        const long stored = header->biHeight < 0 ? y : height - 1 - y;
+        const unsigned char* row = bitsStart + stride * static_cast<size_t>(stored);
+        for (long x = 0; x < width; ++x) {
+            unsigned r, g, b;
+            if (bits == 16) {
+                const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+                if (wideGreen) {
+                    r = v >> 11 & 31;
+                    g = v >> 5 & 63;
+                    b = v & 31;
+                    g = g << 2 | g >> 4;
+                } else {
+                    r = v >> 10 & 31;
+                    g = v >> 5 & 31;
+                    b = v & 31;
+                    g = g << 3 | g >> 2;
+                }
+                r = r << 3 | r >> 2;
+                b = b << 3 | b >> 2;
+            } else {
+                const unsigned char* px = row + static_cast<size_t>(x) * (bits / 8);
+                b = px[0];
+                g = px[1];
+                r = px[2];
+            }
+            out.push_back(static_cast<unsigned char>(r));
+            out.push_back(static_cast<unsigned char>(g));
+            out.push_back(static_cast<unsigned char>(b));
+        }
+    }
+    return true;
+}
+
 // Decodes every frame through the system's decompressor: in the format it
-// picks, else as 24-bit RGB. False when no decompressor takes the stream or
-// a frame fails.
-bool decodeFrames(PAVISTREAM stream) {
+// picks, else as 24-bit RGB. With `pictures`, writes each as rgb24 there.
+// False when no decompressor takes the stream, a frame fails or a picture
+// cannot be written.
+bool decodeFrames(PAVISTREAM stream, const char* pictures) {
+    BITMAPINFOHEADER wanted{};
+    wanted.biSize = sizeof(wanted);
+    wanted.biPlanes = 1;
+    wanted.biBitCount = 24;
+    wanted.biCompression = BI_RGB;
+    // The decoder's own format first: converting to another is the
+    // system's work, not the decoder's (Wine's Video 1 decoder, asked for
+    // 24 bits, swaps red and blue).
     PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr);
     if (frames == nullptr) {
-        BITMAPINFOHEADER wanted{};
-        wanted.biSize = sizeof(wanted);
-        wanted.biPlanes = 1;
-        wanted.biBitCount = 24;
-        wanted.biCompression = BI_RGB;
         frames = AVIStreamGetFrameOpen(stream, &wanted);
     }
     if (frames == nullptr) {
         std::printf("decoder: none\n");
         return false;
     }
+    FILE* out = nullptr;
+    if (pictures != nullptr && (out = std::fopen(pictures, "wb")) == nullptr) {
+        std::printf("pictures: cannot write %s\n", pictures);
+        AVIStreamGetFrameClose(frames);
+        return false;
+    }
     const LONG first = AVIStreamStart(stream);
     const LONG end = first + AVIStreamLength(stream);
     LONG decoded = 0;
+    bool written = true;
+    std::vector<unsigned char> rgb;
     for (LONG position = first; position < end; ++position) {
         if (AVIStreamFindSample(stream, position, FIND_NEXT | FIND_ANY) != position) {
             break;  // not indexed (see printSamples)
         }
-        if (AVIStreamGetFrame(frames, position) == nullptr) {
+        const auto* picture = static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(frames, position));
+        if (picture == nullptr) {
             std::printf("frame %ld: not decoded\n", position);
             break;
+        }
+        if (out != nullptr) {
+            if (position == first) {
+                std::printf("pictures.bits: %u\n", picture->biBitCount);
+            }
+            rgb.clear();
+            if (!appendRgb(picture, rgb)) {
+                std::printf("frame %ld: picture layout not known\n", position);
+                written = false;
+                break;
+            }
+            written = written && std::fwrite(rgb.data(), 1, rgb.size(), out) == rgb.size();
         }
         ++decoded;
     }
     AVIStreamGetFrameClose(frames);
+    if (out != nullptr) {
+        written = std::fclose(out) == 0 && written;
+    }
     std::printf("frames decoded: %ld of %ld\n", decoded, end - first);
-    return decoded == end - first;
+    return decoded == end - first && written;
 }
 
-int readFile(const char* path, bool decode) {
+int readFile(const char* path, bool decode, const char* pictures) {
     PAVIFILE file = nullptr;
     const HRESULT opened = AVIFileOpenA(&file, path, OF_READ, nullptr);
     if (opened != 0) {
@@ -196,7 +285,7 @@ int readFile(const char* path, bool decode) {
     printStreamInfo(stream);
     const bool formatRead = printFormat(stream);
     const bool samplesRead = printSamples(stream);
-    const bool decoded = !decode || decodeFrames(stream);
+    const bool decoded = !decode || decodeFrames(stream, pictures);
     AVIStreamRelease(stream);
     AVIFileRelease(file);
     return formatRead && samplesRead && decoded ? 0 : 1;
@@ -206,12 +295,13 @@ int readFile(const char* path, bool decode) {
 
 int main(int argc, char** argv) {
     const bool decode = argc == 3 && std::strcmp(argv[1], "--decode") == 0;
-    if (argc != 2 && !decode) {
-        std::fprintf(stderr, "usage: avi_read [--decode] FILE.avi\n");
+    const bool pictures = argc == 4 && std::strcmp(argv[1], "--pictures") == 0;
+    if (argc != 2 && !decode && !pictures) {
+        std::fprintf(stderr, "usage: avi_read [--decode | --pictures OUT.rgb] FILE.avi\n");
         return 2;
     }
     AVIFileInit();
-    const int status = readFile(argv[argc - 1], decode);
+    const int status = readFile(argv[argc - 1], decode || pictures, pictures ? argv[2] : nullptr);
     AVIFileExit();
     std::fflush(stdout);
     return status;

@@ -1,7 +1,12 @@
 // Frames per second of each compressor on offer at 640x480 and 1920x1080:
 // our Encoder and AviWriter, then the ffmpeg command line encoding the same
 // frames (raw bgr24 from a file) with the same encoder, pixel format and
-// options into an AVI, in the same run. Neither side's timing includes
+// options into an AVI, in the same run; and for each side the bytes per
+// frame and the PSNR of the movie (ffmpeg's decoder and psnr filter, in
+// rgb24: 5-bit samples widened with their top bits repeated, as the tests'
+// reader does). Two sequences: the tests' moving picture, and a slow zoom and pan
+// over a photograph (matplotlib's sample portrait, from the Debian package
+// python-matplotlib-data), made with ffmpeg's zoompan filter. Neither side's timing includes
 // producing the frames: the raw file ffmpeg reads is written beforehand, and
 // the copy of each frame into our frame buffer is left out. The two take
 // turns for a few rounds; the ratio is the median of the rounds' ratios,
@@ -9,7 +14,7 @@
 // difference is work and how much is waiting.
 //
 //   bench_codecs [--quick] [--commands] [--keep] [--rounds N] [--only CODE]
-//                [--dir FOLDER]
+//                [--dir FOLDER] [--photo FILE] [--sequence moving|photo]
 #include <fcntl.h>
 #include <time.h>
 #include <sys/resource.h>
@@ -52,11 +57,9 @@ int framesFor(CodecKind kind, const Size& size, bool quick) {
     const bool large = size.width > 1000;
     int frames = large ? 120 : 480;
     if (kind == CodecKind::Cinepak) {
-        frames = large ? 3 : 12;
+        frames = large ? 60 : 240;
     } else if (kind == CodecKind::Zmbv) {
         frames = large ? 10 : 60;
-    } else if (kind == CodecKind::Video1) {
-        frames = large ? 40 : 240;
     } else if (kind == CodecKind::Png) {
         frames = large ? 60 : 240;
     }
@@ -95,23 +98,77 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The frames of one size: bottom-up DIBs as the plug-in hands them over,
-// and the same pixels top row first for ffmpeg's raw input.
+// The frames of one size and sequence. The moving picture: bottom-up DIBs
+// as the plug-in hands them over, cycling through a few distinct frames,
+// and the same pixels top row first for ffmpeg's raw input. The photo: a
+// raw file of top-down bgr24 frames made by ffmpeg, which our side reads
+// frame by frame as a top-down DIB.
 struct FrameSet {
     static constexpr int kDistinct = 12;
     TestPicture dib;
     std::vector<std::vector<uint8_t>> frames;
+    std::string photo;  // empty: the moving picture
+    int rawFd = -1;
 
-    explicit FrameSet(const Size& size) : dib{size.width, size.height, 24, false} {
-        for (int i = 0; i < kDistinct; ++i) {
-            frames.push_back(dib.frame(i));
+    FrameSet(const Size& size, std::string photoFile)
+        : dib{size.width, size.height, 24, !photoFile.empty()}, photo(std::move(photoFile)) {
+        if (photo.empty()) {
+            for (int i = 0; i < kDistinct; ++i) {
+                frames.push_back(dib.frame(i));
+            }
+        }
+    }
+    ~FrameSet() { closeRaw(); }
+    FrameSet(const FrameSet&) = delete;
+    FrameSet& operator=(const FrameSet&) = delete;
+
+    void closeRaw() {
+        if (rawFd >= 0) {
+            ::close(rawFd);
+            rawFd = -1;
         }
     }
 
-    // Writes `count` frames (cycling through the distinct ones) as raw
-    // top-down bgr24, and waits until they are on the disk: writing them
-    // back would otherwise compete with whichever side runs first.
-    bool writeRaw(const std::string& path, int count) const {
+    size_t frameBytes() const { return dib.imageBytes(); }
+
+    // Frame i into `out` (frameBytes() long); false when it cannot be read.
+    bool fill(int i, uint8_t* out) const {
+        if (photo.empty()) {
+            const auto& frame = frames[static_cast<size_t>(i % kDistinct)];
+            std::memcpy(out, frame.data(), frame.size());
+            return true;
+        }
+        const size_t bytes = frameBytes();
+        return pread(rawFd, out, bytes, static_cast<off_t>(bytes) * i) == static_cast<ssize_t>(bytes);
+    }
+
+    // Writes `count` frames as raw top-down bgr24 and waits until they are
+    // on the disk: writing them back would otherwise compete with
+    // whichever side runs first.
+    bool writeRaw(const std::string& path, int count) {
+        closeRaw();
+        if (!photo.empty()) {
+            // A slow zoom and pan over a landscape crop of the photograph.
+            const int w = dib.width, h = dib.height;
+            const std::string command =
+                std::string(FFMPEG_EXECUTABLE) +
+                " -nostdin -hide_banner -loglevel error -y -loop 1 -i '" + photo +
+                "' -vf \"crop=iw:iw*" + std::to_string(h) + "/" + std::to_string(w) +
+                ":0:(ih-oh)/3,scale=" + std::to_string(2 * w) + ":" + std::to_string(2 * h) +
+                ":flags=bicubic,zoompan=z='1.05+0.003*on':x='(iw-iw/zoom)*on/" +
+                std::to_string(count) + "':y='(ih-ih/zoom)*0.4':d=1:s=" + std::to_string(w) + "x" +
+                std::to_string(h) + ":fps=15,format=bgr24\" -frames:v " + std::to_string(count) +
+                " -f rawvideo '" + path + "'";
+            if (std::system(command.c_str()) != 0) {
+                return false;
+            }
+            rawFd = ::open(path.c_str(), O_RDONLY);
+            if (rawFd < 0) {
+                return false;
+            }
+            fsync(rawFd);
+            return lseek(rawFd, 0, SEEK_END) == static_cast<off_t>(frameBytes()) * count;
+        }
         const TestPicture topDown{dib.width, dib.height, 24, true};
         std::vector<std::vector<uint8_t>> raw;
         for (int i = 0; i < kDistinct; ++i) {
@@ -130,6 +187,63 @@ struct FrameSet {
         return std::fclose(out) == 0 && ok;
     }
 };
+
+// Bytes per frame and PSNR (dB, RGB) of a movie against the raw input.
+struct Quality {
+    double bytes = 0.0;
+    double psnr = 0.0;
+    bool ok = false;
+};
+
+std::string commandOutput(const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        text.append(buffer, got);
+    }
+    pclose(pipe);
+    return text;
+}
+
+Quality measureQuality(const std::string& movie, const std::string& raw, const Size& size,
+                       int count) {
+    EncoderSettings settings;  // the frame rate both movies have
+    Quality quality;
+    const std::string ffprobe = std::string(FFMPEG_EXECUTABLE).substr(
+                                    0, std::string(FFMPEG_EXECUTABLE).rfind("ffmpeg")) +
+                                "ffprobe";
+    const std::string sizes = commandOutput(ffprobe + " -v error -select_streams v:0 -show_entries "
+                                            "packet=size -of csv=p=0 '" + movie + "'");
+    double total = 0.0;
+    int packets = 0;
+    for (size_t at = 0; at < sizes.size();) {
+        const size_t end = sizes.find('\n', at);
+        const std::string line = sizes.substr(at, end == std::string::npos ? end : end - at);
+        if (!line.empty()) {
+            total += std::atof(line.c_str());
+            ++packets;
+        }
+        at = end == std::string::npos ? sizes.size() : end + 1;
+    }
+    const std::string report = commandOutput(
+        std::string(FFMPEG_EXECUTABLE) + " -nostdin -hide_banner -i '" + movie +
+        "' -f rawvideo -pix_fmt bgr24 -s " + std::to_string(size.width) + "x" +
+        std::to_string(size.height) + " -r " + std::to_string(settings.rate) + " -i '" + raw +
+        "' -lavfi '[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr' -f null - 2>&1");
+    const size_t at = report.rfind("average:");
+    if (packets != count || at == std::string::npos) {
+        return quality;
+    }
+    quality.bytes = total / packets;
+    quality.psnr = std::atof(report.c_str() + at + 8);
+    quality.ok = true;
+    return quality;
+}
 
 // Our movie and ffmpeg's are both removed before each run and synced after
 // it, so that neither run pays for the other's writing back.
@@ -185,13 +299,14 @@ double ourRun(const CodecProfile& profile, const FrameSet& set, int count, const
     // encoder reads it as it would from the plug-in: just written. That
     // filling is the producer's work, as writing the raw file is on
     // ffmpeg's side, and is left out of the timing like that file.
-    std::vector<uint8_t> dib(set.frames.front().size());
+    std::vector<uint8_t> dib(set.frameBytes());
     fill = Timing{0.0, 0.0};
     for (int i = 0; i < count; ++i) {
-        const auto& frame = set.frames[static_cast<size_t>(i % FrameSet::kDistinct)];
         const auto fillStart = Clock::now();
         const double fillCpuStart = threadCpuSeconds();
-        std::memcpy(dib.data(), frame.data(), dib.size());
+        if (!set.fill(i, dib.data())) {
+            return -1.0;
+        }
         fill.cpu += threadCpuSeconds() - fillCpuStart;
         fill.wall += seconds(fillStart);
         EncodedSample sample;
@@ -288,7 +403,9 @@ int main(int argc, char** argv) {
     bool showCommands = false;
     bool keep = false;
     std::string only;
+    std::string onlySequence;
     std::string dir = "/tmp";
+    std::string photo = "/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
@@ -301,12 +418,16 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--only" && i + 1 < argc) {
             only = argv[++i];
+        } else if (arg == "--sequence" && i + 1 < argc) {
+            onlySequence = argv[++i];
+        } else if (arg == "--photo" && i + 1 < argc) {
+            photo = argv[++i];
         } else if (arg == "--dir" && i + 1 < argc) {
             dir = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: %s [--quick] [--commands] [--keep] [--rounds N] [--only CODE] "
-                         "[--dir FOLDER]\n",
+                         "[--dir FOLDER] [--photo FILE] [--sequence moving|photo]\n",
                          argv[0]);
             return 2;
         }
@@ -314,54 +435,80 @@ int main(int argc, char** argv) {
     const std::string raw = dir + "/bench_codecs_input.bgr";
     const std::string ours = dir + "/bench_codecs_ours.avi";
     const std::string theirs = dir + "/bench_codecs_ffmpeg.avi";
+    const bool havePhoto = access(photo.c_str(), R_OK) == 0;
+    if (!havePhoto) {
+        std::printf("(no photograph at %s: the photo sequence is left out)\n", photo.c_str());
+    }
 
-    std::printf("%-8s %-10s %7s %10s %10s %8s %11s %10s %10s\n", "codec", "size", "frames",
-                "ours fps", "ffmpeg fps", "ratio", "rounds", "ours cpu", "ffmpeg cpu");
+    std::printf("%-6s %-7s %-10s %6s %9s %9s %7s %11s %8s %8s | %9s %9s %6s | %6s %6s %6s\n",
+                "codec", "frames", "size", "count", "ours fps", "ffm fps", "ratio", "rounds",
+                "ours cpu", "ffm cpu", "ours B/f", "ffm B/f", "ratio", "ours dB", "ffm dB",
+                "diff");
     int failures = 0;
     for (const Size size : {Size{640, 480}, Size{1920, 1080}}) {
-        const FrameSet set(size);
-        int rawFrames = 0;
-        for (const CodecProfile& profile : codecTable()) {
-            if (profile.encoderName == nullptr || !isInstalled(profile) ||
-                (!only.empty() && only != profile.shortName && only != fourccText(profile.fourcc))) {
+        for (const std::string sequence : {"moving", "photo"}) {
+            if ((sequence == "photo" && !havePhoto) ||
+                (!onlySequence.empty() && onlySequence != sequence)) {
                 continue;
             }
-            const int count = framesFor(profile.kind, size, quick);
-            if (count != rawFrames) {
-                if (!set.writeRaw(raw, count)) {
-                    std::fprintf(stderr, "cannot write %s\n", raw.c_str());
-                    return 1;
+            FrameSet set(size, sequence == "photo" ? photo : std::string());
+            int rawFrames = 0;
+            for (const CodecProfile& profile : codecTable()) {
+                if (profile.encoderName == nullptr || !isInstalled(profile) ||
+                    (!only.empty() && only != profile.shortName &&
+                     only != fourccText(profile.fourcc))) {
+                    continue;
                 }
-                rawFrames = count;
+                const int count = framesFor(profile.kind, size, quick);
+                if (count != rawFrames) {
+                    if (!set.writeRaw(raw, count)) {
+                        std::fprintf(stderr, "cannot write %s\n", raw.c_str());
+                        return 1;
+                    }
+                    rawFrames = count;
+                }
+                const std::string command = ffmpegCommand(profile, size, raw, theirs);
+                if (showCommands) {
+                    std::printf("  %s\n", command.c_str());
+                }
+                const Comparison result =
+                    compare(profile, set, count, rounds, command, ours, theirs);
+                const std::string sizeText =
+                    std::to_string(size.width) + "x" + std::to_string(size.height);
+                if (result.failed) {
+                    std::printf("%-6s %-7s %-10s %6d %9s\n", fourccText(profile.fourcc).c_str(),
+                                sequence.c_str(), sizeText.c_str(), count, "failed");
+                    ++failures;
+                    continue;
+                }
+                // Frames per second from the median run of each side. The
+                // ratio is the median of each round's own ratio: the two
+                // runs of a round are next to each other in time, so a
+                // machine that slows down or speeds up over minutes affects
+                // both alike. CPU seconds per frame in milliseconds. Bytes
+                // and PSNR of the last round's two movies.
+                std::vector<double> ratios;
+                for (size_t round = 0; round < result.ourWall.size(); ++round) {
+                    ratios.push_back(result.theirWall[round] / result.ourWall[round]);
+                }
+                const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+                const Quality our = measureQuality(ours, raw, size, count);
+                const Quality their = measureQuality(theirs, raw, size, count);
+                std::printf("%-6s %-7s %-10s %6d %9.2f %9.2f %6.2fx %5.2f-%.2fx %6.2fms %6.2fms",
+                            fourccText(profile.fourcc).c_str(), sequence.c_str(), sizeText.c_str(),
+                            count, count / median(result.ourWall),
+                            count / median(result.theirWall), median(ratios), *lowest, *highest,
+                            1000.0 * median(result.ourCpu) / count,
+                            1000.0 * median(result.theirCpu) / count);
+                if (our.ok && their.ok) {
+                    std::printf(" | %9.0f %9.0f %5.2fx | %6.2f %6.2f %+6.2f\n", our.bytes,
+                                their.bytes, our.bytes / their.bytes, our.psnr, their.psnr,
+                                our.psnr - their.psnr);
+                } else {
+                    std::printf(" | %s\n", "bytes and PSNR not measured");
+                }
+                std::fflush(stdout);
             }
-            const std::string command = ffmpegCommand(profile, size, raw, theirs);
-            if (showCommands) {
-                std::printf("  %s\n", command.c_str());
-            }
-            const Comparison result = compare(profile, set, count, rounds, command, ours, theirs);
-            const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
-            if (result.failed) {
-                std::printf("%-8s %-10s %7d %10s\n", fourccText(profile.fourcc).c_str(),
-                            sizeText.c_str(), count, "failed");
-                ++failures;
-                continue;
-            }
-            // Frames per second from the median run of each side. The ratio
-            // is the median of each round's own ratio: the two runs of a
-            // round are next to each other in time, so a machine that slows
-            // down or speeds up over minutes affects both alike. CPU seconds
-            // per frame in milliseconds.
-            std::vector<double> ratios;
-            for (size_t round = 0; round < result.ourWall.size(); ++round) {
-                ratios.push_back(result.theirWall[round] / result.ourWall[round]);
-            }
-            const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
-            std::printf("%-8s %-10s %7d %10.2f %10.2f %7.2fx %5.2f-%.2fx %8.2fms %8.2fms\n",
-                        fourccText(profile.fourcc).c_str(), sizeText.c_str(), count,
-                        count / median(result.ourWall), count / median(result.theirWall),
-                        median(ratios), *lowest, *highest, 1000.0 * median(result.ourCpu) / count,
-                        1000.0 * median(result.theirCpu) / count);
-            std::fflush(stdout);
         }
     }
     if (!keep) {

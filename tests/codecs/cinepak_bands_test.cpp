@@ -10,6 +10,7 @@ extern "C" {
 
 #include "banded_recording.h"
 #include "codecs/cinepak_bands.h"
+#include "codecs/cinepak_encoder.h"
 #include "codecs/encoder.h"
 
 using namespace avifile::codecs;
@@ -94,8 +95,9 @@ TEST_F(CinepakRecording, EveryFrameCarriesAStripPerBand) {
     std::vector<uint8_t> format;
     ASSERT_EQ(encoder->open(picture.header(), format), AVIERR_OK);
     const int bands = cinepakBands(128, av_cpu_count());
-    const unsigned strips = 3;  // in one band or in three
     EXPECT_EQ(bands, av_cpu_count() > 1 ? 3 : 1);
+    // The layer's own encoder cuts the picture into strips of its own.
+    const unsigned strips = static_cast<unsigned>(cinepakStrips(160, 128));
     for (int i = 0; i < 3; ++i) {
         const std::vector<uint8_t> frame = picture.frame(i);
         EncodedSample sample;
@@ -108,7 +110,20 @@ TEST_F(CinepakRecording, EveryFrameCarriesAStripPerBand) {
         EXPECT_EQ(static_cast<size_t>(bytes[1] << 16 | bytes[2] << 8 | bytes[3]), sample.size);
         EXPECT_EQ(bytes[4] << 8 | bytes[5], 160);
         EXPECT_EQ(bytes[6] << 8 | bytes[7], 128);
-        EXPECT_EQ(static_cast<unsigned>(bytes[8] << 8 | bytes[9]), strips);
+        ASSERT_EQ(static_cast<unsigned>(bytes[8] << 8 | bytes[9]), strips);
+        // The strips' heights, each a multiple of four, cover the picture.
+        size_t at = 10;
+        int rows = 0;
+        for (unsigned s = 0; s < strips; ++s) {
+            ASSERT_LE(at + 12, sample.size);
+            const int height = bytes[at + 8] << 8 | bytes[at + 9];
+            EXPECT_EQ(height % 4, 0);
+            EXPECT_EQ(bytes[at + 10] << 8 | bytes[at + 11], 160);
+            rows += height;
+            at += static_cast<size_t>(bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3]);
+        }
+        EXPECT_EQ(rows, 128);
+        EXPECT_EQ(at, sample.size);
     }
 }
 

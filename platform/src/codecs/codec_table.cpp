@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "avifile.h"
+#include "codecs/block_codec.h"
 
 namespace avifile::codecs {
 namespace {
@@ -73,7 +74,10 @@ const CodecProfile* match(uint32_t fourcc, bool ignoreCase, bool installedOnly =
 std::span<const CodecProfile> codecTable() { return kTable; }
 
 bool isInstalled(const CodecProfile& profile) {
-    return profile.encoderName == nullptr ||
+    // Video 1 and Cinepak have encoders of this layer's own.
+    const bool own = (profile.kind == CodecKind::Video1 || profile.kind == CodecKind::Cinepak) &&
+                     !libraryBlockEncodersWanted();
+    return own || profile.encoderName == nullptr ||
            avcodec_find_encoder_by_name(profile.encoderName) != nullptr;
 }
 

@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "api/failure_reason.h"
+#include "codecs/block_codec.h"
 #include "codecs/cinepak_bands.h"
 #include "codecs/codec_failure.h"
 #include "codecs/video1_bands.h"
@@ -345,7 +346,10 @@ HRESULT createEncoder(const EncoderSettings& settings, std::unique_ptr<Encoder>&
         return AVIERR_NOCOMPRESSOR;  // unknown, not installed, or Full Frames
     }
     quietCodecLibraries();
-    encoder = std::make_unique<LibavEncoder>(*profile, settings);
+    encoder = createBlockEncoder(*profile, settings);
+    if (encoder == nullptr) {
+        encoder = std::make_unique<LibavEncoder>(*profile, settings);
+    }
     return AVIERR_OK;
 }
 

@@ -1,0 +1,326 @@
+// The layer's own Video 1 and Cinepak encoders, read back by FFmpeg's
+// decoders: sizes (one strip and many) and thread counts, key and inter
+// frames, the same stream for the same input, a still picture, a scene
+// cut, grey pictures, and what quality and a data rate do to the stream.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <numeric>
+#include <string>
+
+#include "codecs/cinepak_encoder.h"
+#include "codecs/encoder.h"
+#include "container/avi_writer.h"
+#include "decoded_movie.h"
+#include "recording.h"
+#include "riff/byte_sink.h"
+#include "support/temp_dir.h"
+
+using namespace avifile::codecs;
+
+namespace {
+
+double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0.0;
+    }
+    double sum = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i]) - b[i];
+        sum += d * d;
+    }
+    const double mse = sum / static_cast<double>(a.size());
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t total(const std::vector<size_t>& bytes) {
+    return std::accumulate(bytes.begin(), bytes.end(), size_t{0});
+}
+
+struct Codec {
+    const char* code;
+    double floor;       // worst PSNR on the moving picture from 64x48 up
+    // On tinier pictures, mostly the moving square's edges, where the
+    // default quality spends few bytes: the picture is there, roughly.
+    double smallFloor;
+};
+
+class BlockEncoder : public ::testing::TestWithParam<Codec> {
+protected:
+    EncoderSettings settings(uint32_t keyEvery = 0) const {
+        const char* c = GetParam().code;
+        EncoderSettings s;
+        s.fourcc = mmioFOURCC(c[0], c[1], c[2], c[3]);
+        s.keyFrameEvery = keyEvery;
+        return s;
+    }
+
+    // Records `frames` of `picture` with a thread count forced through the
+    // environment.
+    Recording recordWith(const EncoderSettings& s, const TestPicture& picture, int frames,
+                         const std::string& path, int threads) const {
+        setenv("AVIFILE_ENCODER_THREADS", std::to_string(threads).c_str(), 1);
+        Recording made = record(s, picture, frames, path);
+        unsetenv("AVIFILE_ENCODER_THREADS");
+        return made;
+    }
+
+    // Records frames that `frame(i)` makes, in `picture`'s format.
+    Recording recordFrames(const EncoderSettings& s, const TestPicture& picture, int frames,
+                           const std::function<std::vector<uint8_t>(int)>& frame,
+                           const std::string& path) const {
+        Recording result;
+        std::unique_ptr<Encoder> encoder;
+        result.created = createEncoder(s, encoder);
+        if (result.created != AVIERR_OK ||
+            (result.opened = encoder->open(picture.header(), result.format)) != AVIERR_OK) {
+            return result;
+        }
+        auto sink = avifile::createFileSink(path.c_str());
+        if (!sink) {
+            return result;
+        }
+        avifile::AviWriter writer(std::move(sink), avifile::ContainerSettings{});
+        AVISTREAMINFOA info{};
+        info.fccType = streamtypeVIDEO;
+        info.fccHandler = s.fourcc;
+        info.dwScale = s.scale;
+        info.dwRate = s.rate;
+        info.rcFrame = RECT{0, 0, picture.width, picture.height};
+        const int stream = writer.addStream(info);
+        bool written = writer.setFormat(stream, result.format.data(), result.format.size()) == AVIERR_OK;
+        for (int i = 0; i < frames; ++i) {
+            const std::vector<uint8_t> bytes = frame(i);
+            EncodedSample sample;
+            result.encoded.push_back(encoder->encode(bytes.data(), bytes.size(), sample));
+            if (result.encoded.back() != AVIERR_OK) {
+                return result;
+            }
+            result.keyFrames.push_back(sample.keyFrame);
+            result.sampleBytes.push_back(sample.size);
+            written = written && writer.writeSample(stream, sample.data, sample.size,
+                                                    sample.keyFrame) == AVIERR_OK;
+        }
+        result.written = writer.finish() == AVIERR_OK && written;
+        return result;
+    }
+
+    TempDir dir_;
+};
+
+TEST_P(BlockEncoder, DecodesAtEverySizeAndThreadCountTheSameEachTime) {
+    struct Size {
+        int width, height;
+    };
+    for (const Size size : {Size{4, 4}, Size{8, 12}, Size{64, 48}, Size{320, 240}, Size{1280, 720}}) {
+        for (int threads : {1, 3}) {
+            const TestPicture picture{size.width, size.height, 24, false};
+            const int frames = size.width > 500 ? 4 : 7;
+            const std::string path = dir_.path().string() + "/v.avi";
+            const Recording made = recordWith(settings(3), picture, frames, path, threads);
+            SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + ", " +
+                         std::to_string(threads) + " threads");
+            ASSERT_TRUE(made.written);
+            for (int i = 0; i < frames; ++i) {
+                // The interval's key frames are there; others may be added.
+                if (i % 3 == 0) {
+                    EXPECT_TRUE(made.keyFrames[static_cast<size_t>(i)]) << "frame " << i;
+                }
+            }
+            const DecodedMovie movie = decodeMovie(path);
+            ASSERT_EQ(movie.error, "");
+            ASSERT_EQ(movie.frames.size(), static_cast<size_t>(frames));
+            for (int i = 0; i < frames; ++i) {
+                EXPECT_GE(psnr(movie.frames[static_cast<size_t>(i)], picture.rgbFrame(i)),
+                          size.width >= 64 ? GetParam().floor : GetParam().smallFloor)
+                    << "frame " << i;
+            }
+            const std::vector<uint8_t> first = fileBytes(path);
+            recordWith(settings(3), picture, frames, path, threads);
+            EXPECT_EQ(fileBytes(path), first) << "a second recording differs";
+        }
+    }
+}
+
+TEST_P(BlockEncoder, StillPicturesCostAlmostNothing) {
+    const std::string path = dir_.path().string() + "/v.avi";
+    // The same frame over and over: every inter frame skips every block.
+    TestPicture still{320, 240, 24, false};
+    still.colourBars = true;
+    const Recording made = record(settings(), still, 10, path);
+    ASSERT_TRUE(made.written);
+    // Video 1 codes a run of skipped blocks in two bytes; Cinepak spends a
+    // bit on each block, and a strip and a chunk header on each strip.
+    const int blocks = 80 * 60;
+    const size_t most = std::string(GetParam().code) == "cvid"
+                            ? static_cast<size_t>(10 + 20 * cinepakStrips(320, 240) + blocks / 8)
+                            : made.sampleBytes[0] / 100;
+    for (size_t i = 1; i < made.sampleBytes.size(); ++i) {
+        EXPECT_LE(made.sampleBytes[i], most) << "frame " << i;
+        EXPECT_FALSE(made.keyFrames[i]);
+    }
+}
+
+TEST_P(BlockEncoder, AfterASceneCutShowsTheNewPictureNotTheOld) {
+    // Four frames of the moving picture, then the colour bars, which share
+    // nothing with it, without a key frame in between.
+    const TestPicture moving{320, 240, 24, false};
+    TestPicture bars = moving;
+    bars.colourBars = true;
+    const std::string path = dir_.path().string() + "/cut.avi";
+    const Recording made = recordFrames(settings(100), moving, 8, [&](int i) {
+        return i < 4 ? moving.frame(i) : bars.frame(i);
+    }, path);
+    ASSERT_TRUE(made.written);
+    EXPECT_FALSE(made.keyFrames[4] && made.keyFrames[5]) << "the cut needs no run of key frames";
+    const DecodedMovie movie = decodeMovie(path);
+    ASSERT_EQ(movie.error, "");
+    ASSERT_EQ(movie.frames.size(), 8u);
+    for (size_t i = 4; i < 8; ++i) {
+        EXPECT_GE(psnr(movie.frames[i], bars.rgbFrame(static_cast<int>(i))), GetParam().floor)
+            << "frame " << i;
+    }
+}
+
+TEST_P(BlockEncoder, GreyPicturesStayGrey) {
+    // The moving picture in greys: every decoded pixel is grey, and close.
+    const TestPicture picture{160, 128, 32, false};
+    const auto grey = [&](int i) {
+        std::vector<uint8_t> frame = picture.frame(i);
+        for (size_t p = 0; p + 3 < frame.size(); p += 4) {
+            const uint8_t y = static_cast<uint8_t>((frame[p] + 2 * frame[p + 1] + frame[p + 2]) / 4);
+            frame[p] = frame[p + 1] = frame[p + 2] = y;
+        }
+        return frame;
+    };
+    const std::string path = dir_.path().string() + "/grey.avi";
+    const Recording made = recordFrames(settings(4), picture, 6, grey, path);
+    ASSERT_TRUE(made.written);
+    const DecodedMovie movie = decodeMovie(path);
+    ASSERT_EQ(movie.error, "");
+    ASSERT_EQ(movie.frames.size(), 6u);
+    for (int i = 0; i < 6; ++i) {
+        const std::vector<uint8_t>& got = movie.frames[static_cast<size_t>(i)];
+        std::vector<uint8_t> want;
+        const std::vector<uint8_t> frame = grey(i);
+        // The DIB is bottom-up; the decoded picture top row first.
+        for (int y = picture.height - 1; y >= 0; --y) {
+            for (int x = 0; x < picture.width; ++x) {
+                const uint8_t v = frame[(static_cast<size_t>(y) * picture.width + x) * 4];
+                want.insert(want.end(), 3, v);
+            }
+        }
+        size_t coloured = 0;
+        for (size_t p = 0; p + 2 < got.size(); p += 3) {
+            // Video 1 has five bits a channel, which keep greys grey.
+            coloured += got[p] != got[p + 1] || got[p + 1] != got[p + 2];
+        }
+        EXPECT_EQ(coloured, 0u) << "frame " << i;
+        EXPECT_GE(psnr(got, want), GetParam().floor) << "frame " << i;
+    }
+}
+
+TEST_P(BlockEncoder, QualityAndDataRateSteerTheStream) {
+    const TestPicture picture{320, 240, 24, false};
+    double lastPsnr = 0.0;
+    size_t lastBytes = 0;
+    for (uint32_t quality : {1000u, 5000u, 9000u}) {
+        auto s = settings();
+        s.quality = quality;
+        const std::string path = dir_.path().string() + "/q.avi";
+        const Recording made = record(s, picture, 6, path);
+        ASSERT_TRUE(made.written);
+        const DecodedMovie movie = decodeMovie(path);
+        ASSERT_EQ(movie.error, "");
+        double sum = 0.0;
+        for (int i = 0; i < 6; ++i) {
+            sum += psnr(movie.frames[static_cast<size_t>(i)], picture.rgbFrame(i));
+        }
+        EXPECT_GT(sum / 6, lastPsnr) << "quality " << quality;
+        EXPECT_GT(total(made.sampleBytes), lastBytes) << "quality " << quality;
+        lastPsnr = sum / 6;
+        lastBytes = total(made.sampleBytes);
+    }
+    // Ten seconds at 15 frames a second hold the data rate within 10%,
+    // for rates well below what the default quality takes.
+    for (uint32_t rate : {60000u, 150000u}) {
+        auto s = settings();
+        s.bytesPerSecond = rate;
+        const Recording made = record(s, picture, 150, dir_.path().string() + "/r.avi");
+        ASSERT_TRUE(made.written);
+        EXPECT_NEAR(static_cast<double>(total(made.sampleBytes)) / 10.0, rate, 0.1 * rate)
+            << "rate " << rate;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Own, BlockEncoder,
+                         ::testing::Values(Codec{"MSVC", 30.0, 20.0}, Codec{"cvid", 33.0, 20.0}),
+                         [](const ::testing::TestParamInfo<Codec>& param) {
+                             return std::string(param.param.code);
+                         });
+
+// Cinepak's frame layout: strips that cover the picture in whole block
+// rows, each with codebooks on key frames, the grey kind for grey pictures.
+TEST(CinepakEncoder, StripsCoverThePictureAndGreyPicturesUseGreyCodebooks) {
+    struct Case {
+        int width, height;
+        bool grey;
+    };
+    for (const Case c : {Case{4, 4, false}, Case{64, 48, true}, Case{1280, 720, false},
+                         Case{1920, 1080, true}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const int strips = cinepakStrips(c.width, c.height);
+        EXPECT_GE(strips, 1);
+        EXPECT_LE(strips, 31);
+        EXPECT_LE(strips, c.height / 4);
+        EncoderSettings s;
+        s.fourcc = mmioFOURCC('c', 'v', 'i', 'd');
+        std::unique_ptr<Encoder> encoder;
+        ASSERT_EQ(createEncoder(s, encoder), AVIERR_OK);
+        const TestPicture picture{c.width, c.height, 24, false};
+        std::vector<uint8_t> format;
+        ASSERT_EQ(encoder->open(picture.header(), format), AVIERR_OK);
+        std::vector<uint8_t> frame = picture.frame(0);
+        if (c.grey) {
+            for (size_t p = 0; p + 2 < frame.size(); p += 3) {
+                frame[p] = frame[p + 2] = frame[p + 1];
+            }
+        }
+        EncodedSample sample;
+        ASSERT_EQ(encoder->encode(frame.data(), frame.size(), sample), AVIERR_OK);
+        const auto* bytes = static_cast<const uint8_t*>(sample.data);
+        ASSERT_GE(sample.size, 10u);
+        EXPECT_EQ(static_cast<unsigned>(bytes[8] << 8 | bytes[9]), static_cast<unsigned>(strips));
+        size_t at = 10;
+        int rows = 0;
+        for (int strip = 0; strip < strips; ++strip) {
+            ASSERT_LE(at + 12, sample.size);
+            EXPECT_EQ(bytes[at], 0x10) << "a key frame's strip";
+            const size_t end = at + static_cast<size_t>(bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3]);
+            rows += bytes[at + 8] << 8 | bytes[at + 9];
+            // Chunks: codebooks (colour 0x20/0x22, grey 0x24/0x26), then the blocks.
+            for (size_t chunk = at + 12; chunk + 4 <= end;) {
+                const uint8_t id = bytes[chunk];
+                if (id < 0x30) {
+                    EXPECT_EQ((id & 0x04) != 0, c.grey) << "chunk " << std::hex << int{id};
+                }
+                chunk += static_cast<size_t>(bytes[chunk + 1] << 16 | bytes[chunk + 2] << 8 | bytes[chunk + 3]);
+                ASSERT_LE(chunk, end);
+            }
+            at = end;
+        }
+        EXPECT_EQ(rows, c.height);
+        EXPECT_EQ(at, sample.size);
+    }
+}
+
+}  // namespace
