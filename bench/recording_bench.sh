@@ -4,7 +4,14 @@
 # The sourcing script sets build, repetitions, frames, width, height, fps and
 # input_format (an ffmpeg pixel format) and defines run_TOOL OUTPUT for each
 # tool; then calls prepare_input and take_turns TOOL..., and prints medians
-# from the wall and cpu arrays (indexed "TOOL,MODE").
+# from the wall and cpu arrays (indexed "TOOL,MODE"), and from the cached
+# array: MiB of the output in the page cache after the run (fincore; empty
+# without it).
+# Modes: "existing" writes over the tool's previous output as the page cache
+# left it, "new" into a new file; a script may set modes before take_turns
+# (default "existing new"), adding "cold": over the previous output dropped
+# from the page cache first, and "warm": over a copy of it written just
+# before (buffered), so that the system holds all its pages.
 
 avirec="$build/bin/avirec"
 [ -x "$avirec" ] || { echo "no $avirec; build the project first" >&2; exit 1; }
@@ -36,27 +43,37 @@ prepare_input() {
 timed() {
   local tool=$1 mode=$2 out="$work/$1.avi"
   if [ "$mode" = new ]; then rm -f "$out"; fi
-  if [ "$mode" = existing ] && [ ! -s "$out" ]; then "run_$tool" "$out"; fi
+  if [ "$mode" != new ] && [ ! -s "$out" ]; then "run_$tool" "$out"; fi
+  if [ "$mode" = warm ]; then cat "$out" > "$out.warm" && mv -f "$out.warm" "$out"; fi
   sync
+  if [ "$mode" = cold ]; then dd if="$out" iflag=nocache count=0 status=none; fi
   local TIMEFORMAT='%R %U %S' measured
   measured=$( { time "run_$tool" "$out" 2>/dev/null; } 2>&1 )
   read -r real user sys <<<"$measured"
-  echo "$real $(calc "$user + $sys")"
+  echo "$real $(calc "$user + $sys") $(cached_mib "$out")"
+}
+
+# MiB of FILE in the page cache; empty without fincore.
+cached_mib() {
+  command -v fincore > /dev/null || return 0
+  fincore -b -n -o RES "$1" 2>/dev/null | awk '{ printf "%.1f", $1 / 1048576 }'
 }
 
 # Each repetition runs every tool over an existing file and into a new
 # file, taking turns, and prints a line a run.
-declare -A wall cpu
+declare -A wall cpu cached
+modes=${modes:-existing new}
 take_turns() {
-  local rep mode tool w c
+  local rep mode tool w c m
   for ((rep = 1; rep <= repetitions; ++rep)); do
-    for mode in existing new; do
+    for mode in $modes; do
       for tool in "$@"; do
-        read -r w c <<<"$(timed "$tool" "$mode")"
+        read -r w c m <<<"$(timed "$tool" "$mode")"
         wall[$tool,$mode]+="$w "
         cpu[$tool,$mode]+="$c "
-        printf 'rep %d  %-8s %-7s %6.3f s  %6.1f fps   cpu %6.3f s\n' "$rep" "$mode" "$tool" \
-               "$w" "$(calc "$frames / $w")" "$c"
+        cached[$tool,$mode]+="${m:+$m }"
+        printf 'rep %d  %-8s %-7s %6.3f s  %6.1f fps   cpu %6.3f s%s\n' "$rep" "$mode" "$tool" \
+               "$w" "$(calc "$frames / $w")" "$c" "${m:+   cached $m MiB}"
       done
     done
   done

@@ -47,6 +47,40 @@ AVIFILE_HOOK_API void setCodecFailure(bool failing);
 AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
 AVIFILE_HOOK_API uint64_t riffLimit();
 
+// How files opened from now on write large samples. Automatic: whole
+// blocks of a large sample go straight to the device (direct I/O, from
+// aligned memory), so that a long recording neither waits for the system to
+// find fresh page-cache pages nor fills the cache with bytes nobody reads
+// again; small writes, file systems that do not take direct I/O (tmpfs, some
+// network file systems) and a file being overwritten whose pages the system
+// still holds stay buffered. Direct: direct I/O for every large sample
+// wherever the file system takes it. Buffered: never. The bytes in the file
+// are the same either way. The environment variable AVIFILE_WRITE_MODE
+// (auto, direct or buffered) sets it when setWriteMode has not;
+// setWriteMode(WriteMode::Unset) goes back to that variable, or to Automatic.
+enum class WriteMode { Unset, Automatic, Direct, Buffered };
+AVIFILE_HOOK_API void setWriteMode(WriteMode mode);
+AVIFILE_HOOK_API WriteMode writeMode();  // never Unset
+
+// The bytes that a file written with the automatic choice takes buffered
+// before its large samples go direct (default 2 GiB): short recordings
+// stay in the page cache's fast path, long ones leave little of themselves
+// there. The environment variable AVIFILE_DIRECT_AFTER (decimal bytes,
+// above 0) sets it when setDirectThreshold has not; 0 goes back to that
+// variable, or to the default.
+AVIFILE_HOOK_API void setDirectThreshold(uint64_t bytes);
+AVIFILE_HOOK_API uint64_t directThreshold();
+
+// Durability: files opened from now on are flushed to the device (the data
+// reaches stable storage) whenever a stream has advanced by `seconds` of
+// media since the last flush, so that a power cut loses at most that much
+// of the recording. 0 (the default) leaves flushing to the system. The
+// environment variable AVIFILE_SYNC_SECONDS (a decimal number of seconds)
+// sets it when setSyncInterval has not; a negative value goes back to that
+// variable.
+AVIFILE_HOOK_API void setSyncInterval(double seconds);
+AVIFILE_HOOK_API double syncInterval();
+
 // AVIFileInit calls not yet matched by AVIFileExit.
 AVIFILE_HOOK_API int libraryReferences();
 

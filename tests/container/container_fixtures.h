@@ -2,6 +2,8 @@
 #ifndef TESTS_CONTAINER_CONTAINER_FIXTURES_H
 #define TESTS_CONTAINER_CONTAINER_FIXTURES_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +32,21 @@ std::unique_ptr<avifile::AviWriter> videoWriter(std::unique_ptr<avifile::ByteSin
                                                 int width, int height,
                                                 const avifile::ContainerSettings& settings = {},
                                                 const char* name = "");
+
+// A way for the file sink to write, for the tests that must hold on each:
+// buffered, and direct for every whole 512-byte block of every append (as
+// many direct writes as can be, beside buffered bytes in the same page).
+struct SinkPath {
+    const char* name;
+    avifile::FileSinkOptions options;
+};
+inline const SinkPath kBuffered{"Buffered", {avifile::WriteMode::Buffered, 0, 0}};
+inline const SinkPath kDirect{"Direct", {avifile::WriteMode::Direct, 1, 512}};
+inline void PrintTo(const SinkPath& path, std::ostream* out) { *out << path.name; }
+inline auto sinkPaths() { return testing::Values(kBuffered, kDirect); }
+inline std::string sinkPathName(const testing::TestParamInfo<SinkPath>& info) {
+    return info.param.name;
+}
 
 // Bytes in memory with a limit that the test moves: appends that would pass
 // it fail as on a full disk (and leave nothing behind), overwrites within

@@ -23,7 +23,12 @@
 namespace {
 
 using avifile::ConstBuffer;
-using avifile::createAviFileSink;
+// The file sink's way of writing for the test in progress (set by the
+// fixture; children forked by the test inherit it).
+avifile::FileSinkOptions gSinkOptions;
+std::unique_ptr<avifile::ByteSink> createAviFileSink(const char* path) {
+    return avifile::createAviFileSink(path, gSinkOptions);
+}
 
 constexpr int kWidth = 33;
 constexpr int kHeight = 9;
@@ -74,7 +79,15 @@ void expectFramesDecode(const std::string& path, int first, int frames) {
     }
 }
 
-TEST(OverwriteInPlace, FinishedShorterRecordingIsCutToItsOwnLength) {
+// Each test runs on every path of the file sink.
+class OnEachPath : public testing::TestWithParam<fixtures::SinkPath> {
+protected:
+    void SetUp() override { gSinkOptions = GetParam().options; }
+};
+using OverwriteInPlace = OnEachPath;
+INSTANTIATE_TEST_SUITE_P(Paths, OverwriteInPlace, fixtures::sinkPaths(), fixtures::sinkPathName);
+
+TEST_P(OverwriteInPlace, FinishedShorterRecordingIsCutToItsOwnLength) {
     TempDir dir;
     const std::string path = dir.file("movie.avi");
     record(path, 100, 60, true);
@@ -88,7 +101,7 @@ TEST(OverwriteInPlace, FinishedShorterRecordingIsCutToItsOwnLength) {
     expectFramesDecode(path, 0, 7);
 }
 
-TEST(OverwriteInPlace, LongerRecordingReplacesTheOldOneWhole) {
+TEST_P(OverwriteInPlace, LongerRecordingReplacesTheOldOneWhole) {
     TempDir dir;
     const std::string path = dir.file("movie.avi");
     record(path, 100, 5, true);
@@ -96,7 +109,7 @@ TEST(OverwriteInPlace, LongerRecordingReplacesTheOldOneWhole) {
     expectFramesDecode(path, 0, 30);
 }
 
-TEST(OverwriteInPlace, UnfinishedRecordingShowsNoOldFrames) {
+TEST_P(OverwriteInPlace, UnfinishedRecordingShowsNoOldFrames) {
     TempDir dir;
     const std::string path = dir.file("movie.avi");
     record(path, 100, 60, true);
@@ -110,7 +123,7 @@ TEST(OverwriteInPlace, UnfinishedRecordingShowsNoOldFrames) {
 
 // Until the first frame is written the earlier recording stays whole: a
 // writer that dies before then has destroyed nothing.
-TEST(OverwriteInPlace, RecordingThatDiedBeforeItsFirstFrameLeavesTheOldOneWhole) {
+TEST_P(OverwriteInPlace, RecordingThatDiedBeforeItsFirstFrameLeavesTheOldOneWhole) {
     TempDir dir;
     const std::string path = dir.file("movie.avi");
     record(path, 100, 20, true);
@@ -124,7 +137,7 @@ TEST(OverwriteInPlace, RecordingThatDiedBeforeItsFirstFrameLeavesTheOldOneWhole)
 // of larger frames, so that a kill often lands inside a write: every frame
 // a reader finds is a new one, whole, and there are at least as many as were
 // reported written; the old recording never shows through a cut write.
-TEST(OverwriteInPlace, KilledAtRandomMomentsShowsOnlyWholeNewFrames) {
+TEST_P(OverwriteInPlace, KilledAtRandomMomentsShowsOnlyWholeNewFrames) {
     constexpr int kBigWidth = 320;
     constexpr int kBigHeight = 240;
     constexpr int kFrames = 48;
@@ -197,7 +210,7 @@ TEST(OverwriteInPlace, KilledAtRandomMomentsShowsOnlyWholeNewFrames) {
 // The sink itself: the marker stands right after the new end until the sink
 // is told to cut the rest away; a stale run too short for a chunk header is
 // zeroed.
-TEST(OverwriteInPlace, MarkerFollowsTheEndAndShortRunsAreZeroed) {
+TEST_P(OverwriteInPlace, MarkerFollowsTheEndAndShortRunsAreZeroed) {
     TempDir dir;
     const std::string path = dir.file("old.bin");
     {

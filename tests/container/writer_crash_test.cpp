@@ -28,7 +28,12 @@
 namespace {
 
 using avifile::ContainerSettings;
-using avifile::createFileSink;
+// The file sink's way of writing for the test in progress (set by the
+// fixture; children forked by the test inherit it).
+avifile::FileSinkOptions gSinkOptions;
+std::unique_ptr<avifile::ByteSink> createFileSink(const char* path) {
+    return avifile::createFileSink(path, nullptr, gSinkOptions);
+}
 
 constexpr int kWidth = 31;
 constexpr int kHeight = 17;
@@ -41,7 +46,8 @@ constexpr int kRate = 15;
 [[noreturn]] void recordInChild(const std::string& path, const ContainerSettings& settings,
                                 int frames, int reports, bool finishAtEnd, bool inPlace) {
     auto writer = fixtures::videoWriter(
-        inPlace ? avifile::createAviFileSink(path.c_str()) : createFileSink(path.c_str()),
+        inPlace ? avifile::createAviFileSink(path.c_str(), gSinkOptions)
+                : createFileSink(path.c_str()),
         kWidth, kHeight, settings);
     for (int i = 0; i < frames; ++i) {
         const auto frame = fixtures::dibFrame(kWidth, kHeight, i);
@@ -128,7 +134,19 @@ void expectReportedFramesDecode(const std::string& path, const std::vector<int>&
     }
 }
 
-TEST(WriterCrash, KilledRecordingKeepsEveryReportedSample) {
+// Each test runs on every path of the file sink.
+class OnEachPath : public testing::TestWithParam<fixtures::SinkPath> {
+protected:
+    void SetUp() override { gSinkOptions = GetParam().options; }
+};
+using WriterCrash = OnEachPath;
+INSTANTIATE_TEST_SUITE_P(Paths, WriterCrash, fixtures::sinkPaths(), fixtures::sinkPathName);
+using WriterRepair = OnEachPath;
+INSTANTIATE_TEST_SUITE_P(Paths, WriterRepair, fixtures::sinkPaths(), fixtures::sinkPathName);
+using WriterFileSizeLimit = OnEachPath;
+INSTANTIATE_TEST_SUITE_P(Paths, WriterFileSizeLimit, fixtures::sinkPaths(), fixtures::sinkPathName);
+
+TEST_P(WriterCrash, KilledRecordingKeepsEveryReportedSample) {
     ContainerSettings settings;
     settings.riffLimit = 100 << 10;  // 1.6 KiB frames: a new RIFF every ~60
     // Kill points inside the first RIFF, a few RIFFs in, and far in.
@@ -184,7 +202,7 @@ void expectRepairedWhole(const std::string& path, const std::vector<int>& report
 
 // Kills at random points in the first RIFF and in the third, into a new file
 // and over a longer earlier one (whose bytes beyond the new end are cut).
-TEST(WriterRepair, FinishesKilledRecordings) {
+TEST_P(WriterRepair, FinishesKilledRecordings) {
     ContainerSettings settings;
     settings.riffLimit = 100 << 10;  // about 60 frames a RIFF
     std::mt19937 random(8);
@@ -210,7 +228,7 @@ TEST(WriterRepair, FinishesKilledRecordings) {
 
 // Repair killed at random moments of its own run: the file is readable at
 // each of them, and a repair afterwards completes it.
-TEST(WriterRepair, KilledRepairLeavesAReadableFileAndCanBeRunAgain) {
+TEST_P(WriterRepair, KilledRepairLeavesAReadableFileAndCanBeRunAgain) {
     ContainerSettings settings;
     settings.riffLimit = 100 << 10;
     TempDir dir;
@@ -245,7 +263,7 @@ TEST(WriterRepair, KilledRepairLeavesAReadableFileAndCanBeRunAgain) {
 
 // Files that need no repair, and files that are not ours to repair, are
 // left byte for byte as they were.
-TEST(WriterRepair, LeavesCompleteAndForeignFilesAlone) {
+TEST_P(WriterRepair, LeavesCompleteAndForeignFilesAlone) {
     ContainerSettings settings;
     settings.riffLimit = 100 << 10;
     TempDir dir;
@@ -288,7 +306,7 @@ TEST(WriterRepair, LeavesCompleteAndForeignFilesAlone) {
     }
 }
 
-TEST(WriterFileSizeLimit, FramesReportedWrittenAreReadable) {
+TEST_P(WriterFileSizeLimit, FramesReportedWrittenAreReadable) {
     ContainerSettings settings;
     settings.riffLimit = 100 << 10;
     // Limits inside the first RIFF and a few RIFFs in; the second falls

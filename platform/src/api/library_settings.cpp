@@ -1,8 +1,11 @@
-// AVIFileInit/AVIFileExit, the RIFF limit and the refusal and failure hooks.
+// AVIFileInit/AVIFileExit, the RIFF limit, how files are written (direct or
+// buffered, flushed how often) and the refusal and failure hooks.
 #include "api/library_settings.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "api/handles.h"
 #include "codecs/codec_failure.h"
@@ -15,6 +18,33 @@ namespace {
 std::atomic<int> gLibraryReferences{0};
 std::atomic<uint64_t> gRiffLimit{0};  // 0: not set by setRiffLimit
 std::atomic<HRESULT> gFormatRefusal{AVIERR_OK};
+std::atomic<WriteMode> gWriteMode{WriteMode::Unset};
+std::atomic<uint64_t> gDirectThreshold{0};  // 0: not set by setDirectThreshold
+std::atomic<double> gSyncSeconds{-1.0};  // negative: not set by setSyncInterval
+
+// AVIFILE_SYNC_SECONDS: a plain decimal number of seconds, 0 or more.
+std::optional<double> parseSeconds(const char* text) {
+    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 32) {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    double scale = 0.0;  // 0 before the point, then the place of the next digit
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '.' && scale == 0.0) {
+            scale = 0.1;
+        } else if (*c >= '0' && *c <= '9') {
+            if (scale == 0.0) {
+                value = value * 10 + (*c - '0');
+            } else {
+                value += (*c - '0') * scale;
+                scale /= 10;
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
 
 }  // namespace
 
@@ -38,6 +68,7 @@ std::optional<uint64_t> parseByteCount(std::string_view text) {
 ContainerSettings settingsForNewFile() {
     ContainerSettings settings;
     settings.riffLimit = riffLimit();
+    settings.syncSeconds = syncInterval();
     return settings;
 }
 
@@ -63,6 +94,56 @@ uint64_t riffLimit() {
         }
     }
     return ContainerSettings{}.riffLimit;
+}
+
+void setWriteMode(WriteMode mode) { api::gWriteMode.store(mode); }
+
+WriteMode writeMode() {
+    if (const WriteMode set = api::gWriteMode.load(); set != WriteMode::Unset) {
+        return set;
+    }
+    if (const char* text = std::getenv("AVIFILE_WRITE_MODE"); text != nullptr) {
+        const std::string_view name(text);
+        if (name == "direct") {
+            return WriteMode::Direct;
+        }
+        if (name == "buffered") {
+            return WriteMode::Buffered;
+        }
+    }
+    return WriteMode::Automatic;
+}
+
+FileSinkOptions fileSinkOptions() {
+    FileSinkOptions options;
+    options.mode = writeMode();
+    options.directAfterBytes = directThreshold();
+    return options;
+}
+
+void setDirectThreshold(uint64_t bytes) { api::gDirectThreshold.store(bytes); }
+
+uint64_t directThreshold() {
+    if (const uint64_t set = api::gDirectThreshold.load(); set != 0) {
+        return set;
+    }
+    if (const char* text = std::getenv("AVIFILE_DIRECT_AFTER"); text != nullptr) {
+        if (const auto bytes = api::parseByteCount(text)) {
+            return *bytes;
+        }
+    }
+    return FileSinkOptions{}.directAfterBytes;
+}
+
+void setSyncInterval(double seconds) {
+    api::gSyncSeconds.store(seconds >= 0.0 && std::isfinite(seconds) ? seconds : -1.0);
+}
+
+double syncInterval() {
+    if (const double set = api::gSyncSeconds.load(); set >= 0.0) {
+        return set;
+    }
+    return api::parseSeconds(std::getenv("AVIFILE_SYNC_SECONDS")).value_or(0.0);
 }
 
 int libraryReferences() { return api::gLibraryReferences.load(); }

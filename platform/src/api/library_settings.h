@@ -13,7 +13,8 @@
 namespace avifile::api {
 
 // The container settings for a file opened now: the RIFF limit from
-// setRiffLimit, else from AVIFILE_RIFF_LIMIT, else the container's default.
+// setRiffLimit, else from AVIFILE_RIFF_LIMIT, else the container's default;
+// the flush interval likewise from setSyncInterval or AVIFILE_SYNC_SECONDS.
 ContainerSettings settingsForNewFile();
 
 // A byte count as AVIFILE_RIFF_LIMIT gives it: decimal digits only, above 0.

@@ -28,8 +28,8 @@ size_t junkChunkMarker(uint64_t staleBytes, uint8_t (&marker)[8]) {
 
 }  // namespace
 
-std::unique_ptr<ByteSink> createAviFileSink(const char* path) {
-    return createFileSink(path, junkChunkMarker);
+std::unique_ptr<ByteSink> createAviFileSink(const char* path, const FileSinkOptions& options) {
+    return createFileSink(path, junkChunkMarker, options);
 }
 
 }  // namespace avifile

@@ -228,7 +228,21 @@ HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool 
     }
     noteSample(impl.state, static_cast<size_t>(stream), position, static_cast<uint32_t>(bytes),
                keyFrame);
-    return impl.writeCounts() ? AVIERR_OK : AVIERR_FILEWRITE;
+    return impl.writeCounts() && impl.syncIfDue(target) ? AVIERR_OK : AVIERR_FILEWRITE;
+}
+
+// Flushes the file to the device once `stream` has gone the interval of
+// media past the last flush, so that a power cut loses at most that much.
+bool AviWriter::Impl::syncIfDue(const StreamState& stream) {
+    if (settings.syncSeconds <= 0.0) {
+        return true;
+    }
+    const double now = streamSeconds(stream);
+    if (now - syncedSeconds < settings.syncSeconds) {
+        return true;
+    }
+    syncedSeconds = now;
+    return sink->sync();
 }
 
 bool AviWriter::holdsContent() const {

@@ -21,13 +21,17 @@ struct ContainerSettings {
     // can have. The last one grows up to the 4 GiB that its size field
     // allows; after that, samples are refused with AVIERR_FILEWRITE.
     uint32_t superIndexEntries = 1024;
+    // Seconds of media after which the samples written are flushed to the
+    // device (ByteSink::sync); 0: never.
+    double syncSeconds = 0.0;
 };
 
 // The file sink for an AVI file at `path`: an existing file is overwritten
 // in place (much faster than truncating it), with what is left of it beyond
 // the new end covered by a 'JUNK' chunk until the writer finishes and cuts
 // it away. Null when the file cannot be created.
-std::unique_ptr<ByteSink> createAviFileSink(const char* path);
+std::unique_ptr<ByteSink> createAviFileSink(const char* path,
+                                            const FileSinkOptions& options = fileSinkOptions());
 
 struct WriterState;
 

@@ -42,6 +42,7 @@ struct AviWriter::Impl {
     uint64_t projectedRiffExtent(int stream, size_t bytes) const;
     uint64_t riffLimit() const;
     bool superIndexFull() const;
+    bool syncIfDue(const StreamState& stream);
 
     std::unique_ptr<ByteSink> sink;
     ChunkWriter chunks;
@@ -52,6 +53,7 @@ struct AviWriter::Impl {
     std::vector<ByteRange> changedRanges;
     // A write of the counts failed: the next one rewrites the whole block.
     bool headerOnDiskStale = false;
+    double syncedSeconds = 0.0;  // media time of the last flush
     bool finished = false;
     HRESULT finishResult = AVIERR_OK;
 };

@@ -16,6 +16,25 @@
 // the present marker) before the 8 bytes that replace the present marker,
 // so a write cut short by a crash never lets the old bytes show through.
 //
+// Large appends can go straight to the device (direct I/O): the whole
+// aligned blocks of the append's largest part are written through a second
+// descriptor opened with O_DIRECT, from the caller's memory when it is
+// aligned as the device needs, else copied piece by piece into an aligned
+// buffer of the sink's own; the bytes before and after them go buffered as
+// before, in file order. Direct writes start and end on page boundaries, so
+// they never share a page of the cache with the buffered bytes beside them,
+// and a long recording leaves about a page a sample in the cache instead of
+// all of it. The automatic choice writes buffered until the recording has
+// written a threshold of bytes (a short recording fits in the system's dirty
+// memory, where a buffered write is a plain copy), then takes direct I/O
+// where the file system says it supports it (statx), for appends with
+// enough whole blocks, except over the bytes of an earlier file whose pages
+// the system still holds. Once appends go direct, the bytes written
+// buffered before are sent to the device a piece an append, without waiting
+// (sync_file_range), and dropped from the cache as they come clean, so a
+// long recording keeps little of itself there. A file system that refuses the first direct write gets
+// buffered writes from then on.
+//
 // A failed append (disk full, file too large, any error) truncates the file
 // back to where it ended before, so that no torn chunk stays behind, and the
 // sink remains usable.
@@ -28,13 +47,17 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +70,104 @@ namespace {
 
 // The bytes of a marker's chunk header that are written last.
 constexpr size_t kHeaderBytes = 8;
+
+// The aligned buffer that unaligned samples are copied into on their way to
+// a direct write: a 1920x1080 frame goes as one write (fewer, larger
+// writes keep the device busier than pieces of 2 or 4 MiB did).
+constexpr size_t kStagingBytes = size_t{8} << 20;
+
+// After the switch to direct writes, the pages written buffered before it
+// go to the device this many bytes an append, and are offered back to the
+// system every this many bytes appended until it has taken all but
+// kReleaseSlack of them (or kReleaseTries offers, when the system cannot
+// say what it holds).
+constexpr uint64_t kReleaseEvery = uint64_t{8} << 20;
+constexpr int kReleaseTries = 64;
+constexpr uint64_t kReleaseSlack = uint64_t{1} << 20;
+
+constexpr uint64_t alignDown(uint64_t value, uint64_t alignment) {
+    return value - value % alignment;
+}
+constexpr uint64_t alignUp(uint64_t value, uint64_t alignment) {
+    return alignDown(value + alignment - 1, alignment);
+}
+
+size_t pageBytes() {
+    const long page = sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<size_t>(page) : 4096;
+}
+
+// The alignment that direct I/O on `fd` needs of memory and of file
+// positions and lengths; zeros when the file system does not take it. A
+// system that cannot say is trusted with page alignment only when direct
+// I/O was asked for.
+struct DirectAlignment {
+    size_t memory = 0;
+    size_t offset = 0;
+};
+DirectAlignment directAlignment(int fd, WriteMode mode) {
+    struct statx info {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+        (info.stx_mask & STATX_DIOALIGN) != 0) {
+        return {info.stx_dio_mem_align, info.stx_dio_offset_align};
+    }
+    if (mode == WriteMode::Direct) {
+        return {pageBytes(), pageBytes()};
+    }
+    return {};
+}
+
+// A second descriptor of the file behind `fd`, for direct writes; -1 when
+// the file system refuses it.
+int openDirect(int fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int direct = open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
+    if (direct < 0) {
+        return -1;
+    }
+    struct stat ours {};
+    struct stat reopened {};
+    if (fstat(fd, &ours) != 0 || fstat(direct, &reopened) != 0 ||
+        ours.st_dev != reopened.st_dev || ours.st_ino != reopened.st_ino) {
+        close(direct);
+        return -1;
+    }
+    return direct;
+}
+
+// How many pages of the range the system holds in its cache (cachestat,
+// Linux 6.5 on); nothing when it cannot tell.
+#ifndef SYS_cachestat
+#define SYS_cachestat 451
+#endif
+std::optional<uint64_t> cachedPages(int fd, uint64_t offset, uint64_t length) {
+    struct {
+        uint64_t offset;
+        uint64_t length;
+    } range{offset, length};
+    struct {
+        uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
+    } counts{};
+    if (syscall(SYS_cachestat, fd, &range, &counts, 0) != 0) {
+        return std::nullopt;
+    }
+    return counts.cached;
+}
+
+// Whether the system holds at least half the pages of the range. A system
+// that cannot tell is taken to hold them, which keeps the buffered writes
+// that overwriting in place always had.
+bool mostlyCached(int fd, uint64_t offset, uint64_t length) {
+    const std::optional<uint64_t> pages = cachedPages(fd, offset, length);
+    return !pages.has_value() || *pages * pageBytes() * 2 >= length;
+}
+
+// Whether a write reaching `end` passes the process's file-size limit.
+bool passesFileSizeLimit(uint64_t end) {
+    rlimit limit{};
+    return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+           end > limit.rlim_cur;
+}
 
 void ignoreFileSizeSignalIfDefault() {
     struct sigaction current {};
@@ -90,14 +211,24 @@ public:
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
+    // Sets up direct writes as `options` say, where the file system takes
+    // them.
+    void enableDirect(const FileSinkOptions& options);
+
     bool append(std::span<const ConstBuffer> parts) override;
     bool writeAt(uint64_t position, const void* data, size_t size) override;
     uint64_t size() const override { return size_; }
     bool discardStaleBytes() override;
+    bool sync() override;
+    uint64_t directBytes() const override { return directBytes_; }
 
 private:
     bool commit();
+    bool writeSpan(uint64_t position, std::span<iovec> vectors);
+    bool writeDirect(uint64_t position, const uint8_t* source, size_t length);
     bool writeAllAt(uint64_t position, std::span<iovec> vectors);
+    bool directAllowed();
+    void releaseBuffered();
     bool truncateTo(uint64_t size);
     void rollBack();
 
@@ -108,7 +239,98 @@ private:
     uint64_t size_ = 0;
     uint64_t staleEnd_ = 0;  // end of the earlier file's bytes; at most size_ when none are left
     EndMarker marker_;
+
+    int directFd_ = -1;          // the file opened for direct writes; -1: none
+    bool automatic_ = true;      // the choice is the sink's own (not forced)
+    bool directProven_ = false;  // a direct write has succeeded
+    size_t memoryAlign_ = 0;     // of the memory a direct write comes from
+    size_t blockBytes_ = 0;      // of the positions and lengths of direct writes
+    size_t directMinBytes_ = 0;
+    uint64_t directBytes_ = 0;
+    // The automatic choice: appends stay buffered until `appended_` reaches
+    // `directAfter_`; then the pages of [0, releaseEnd_) go to the device a
+    // piece at every append (up to `releaseStarted_` so far) and leave the
+    // cache, tried again every `kReleaseEvery` bytes until they have.
+    uint64_t appended_ = 0;
+    uint64_t releaseStarted_ = 0;
+    uint64_t directAfter_ = 0;
+    bool switched_ = false;
+    uint64_t releaseEnd_ = 0;
+    uint64_t releaseNext_ = 0;  // `appended_` at which to try again
+    int releaseTries_ = 0;
+    std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
 };
+
+void FileSink::enableDirect(const FileSinkOptions& options) {
+    if (options.mode == WriteMode::Buffered) {
+        return;
+    }
+    const DirectAlignment alignment = directAlignment(fd_, options.mode);
+    if (alignment.memory == 0 || alignment.offset == 0) {
+        return;
+    }
+    const size_t wanted = options.directBlockBytes != 0 ? options.directBlockBytes : pageBytes();
+    directFd_ = openDirect(fd_);
+    automatic_ = options.mode != WriteMode::Direct;
+    memoryAlign_ = alignment.memory;
+    blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
+    directMinBytes_ = std::max<size_t>(options.directMinBytes, 1);
+    directAfter_ = automatic_ ? options.directAfterBytes : 0;
+}
+
+// Whether large appends may go direct now. The automatic choice switches
+// once the threshold is written, and then starts the buffered bytes on their
+// way to the device; waiting for them is left to later appends.
+bool FileSink::directAllowed() {
+    if (switched_ || !automatic_) {
+        return true;
+    }
+    if (appended_ < directAfter_) {
+        return false;
+    }
+    switched_ = true;
+    releaseEnd_ = alignDown(size_, pageBytes());
+    return true;
+}
+
+// Sends the pages written buffered before the switch to the device and then
+// drops them from the cache, a piece at every append: writing all of them
+// back at once would hold up one append for as long as the device takes to
+// write them. Each append starts the writeback of the next piece and drops
+// the pieces started before, which have had an append's time to reach the
+// device (fadvise never waits for pages still dirty or being written).
+// Once all are started, later appends retry until at most a little is left
+// (the headers, rewritten at every sample, stay dirty); where the system
+// cannot say what it holds (no cachestat), a fixed number of tries has to
+// do.
+void FileSink::releaseBuffered() {
+    if (releaseEnd_ == 0 || directBytes_ == 0) {
+        // Nothing to release, or nothing goes direct (samples too small, a
+        // file system without direct I/O): the cache holds the rest anyway.
+        return;
+    }
+    if (releaseStarted_ < releaseEnd_) {
+        if (releaseStarted_ > 0) {
+            posix_fadvise(fd_, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
+        }
+        const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
+        sync_file_range(fd_, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
+                        SYNC_FILE_RANGE_WRITE);
+        releaseStarted_ += piece;
+        releaseNext_ = appended_ + kReleaseEvery;
+        return;
+    }
+    if (appended_ < releaseNext_) {
+        return;
+    }
+    releaseNext_ = appended_ + kReleaseEvery;
+    posix_fadvise(fd_, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
+    const std::optional<uint64_t> held = cachedPages(fd_, 0, releaseEnd_);
+    if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
+        ++releaseTries_ >= kReleaseTries) {
+        releaseEnd_ = 0;
+    }
+}
 
 FileSink::~FileSink() {
     if (!committed_ && created_) {
@@ -120,6 +342,9 @@ FileSink::~FileSink() {
             ours.st_dev == atPath.st_dev && ours.st_ino == atPath.st_ino) {
             unlink(path_.c_str());
         }
+    }
+    if (directFd_ >= 0) {
+        close(directFd_);
     }
     close(fd_);
 }
@@ -209,11 +434,13 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         }
     }
     if (staleEnd_ <= size_ || total < kHeaderBytes) {
-        if (!writeAllAt(size_, {vectors, count})) {
+        if (!writeSpan(size_, {vectors, count})) {
             rollBack();
             return false;
         }
         size_ += total;
+        appended_ += total;
+        releaseBuffered();
         return true;
     }
 
@@ -239,13 +466,113 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         vectors[count++] = iovec{marker, used};
     }
     iovec headVector{head, kHeaderBytes};
-    if ((first < count && !writeAllAt(size_ + kHeaderBytes, {vectors + first, count - first})) ||
+    if ((first < count && !writeSpan(size_ + kHeaderBytes, {vectors + first, count - first})) ||
         !writeAllAt(size_, {&headVector, 1})) {
         rollBack();
         return false;
     }
     size_ += total;
+    appended_ += total;
+    releaseBuffered();
     return true;
+}
+
+// Writes `vectors` from `position` on: the whole aligned blocks of the
+// largest part direct when that pays, the bytes before and after them
+// buffered, in file order, so that a write cut short never leaves later
+// bytes without the earlier ones.
+bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
+    if (directFd_ < 0 || !directAllowed()) {
+        return writeAllAt(position, vectors);
+    }
+    size_t largest = 0;
+    uint64_t largestAt = position;
+    uint64_t at = position;
+    for (size_t i = 0; i < vectors.size(); ++i) {
+        if (vectors[i].iov_len > vectors[largest].iov_len) {
+            largest = i;
+            largestAt = at;
+        }
+        at += vectors[i].iov_len;
+    }
+    const iovec whole = vectors[largest];
+    const uint64_t begin = alignUp(largestAt, blockBytes_);
+    const uint64_t end = alignDown(largestAt + whole.iov_len, blockBytes_);
+    if (end <= begin || end - begin < directMinBytes_ ||
+        (automatic_ && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
+        return writeAllAt(position, vectors);
+    }
+    auto* const base = static_cast<uint8_t*>(whole.iov_base);
+    const size_t before = static_cast<size_t>(begin - largestAt);
+    const size_t through = static_cast<size_t>(end - largestAt);
+    vectors[largest] = iovec{base, before};
+    if (!writeAllAt(position, vectors.first(largest + 1)) ||
+        !writeDirect(begin, base + before, through - before)) {
+        return false;
+    }
+    vectors[largest] = iovec{base + through, whole.iov_len - through};
+    return writeAllAt(end, vectors.subspan(largest));
+}
+
+// Writes `length` bytes direct at `position`, a multiple of the block size
+// as `length` is. From `source` itself when it is aligned, else through the
+// staging buffer. What the device will not take direct (a file system that
+// refuses it, a short write at a full disk or at the file-size limit) goes
+// buffered, which writes what fits and reports why the rest did not.
+bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t length) {
+    const bool aligned = reinterpret_cast<uintptr_t>(source) % memoryAlign_ == 0;
+    const size_t stagingBytes = alignUp(kStagingBytes, blockBytes_);
+    if (!aligned && staging_ == nullptr) {
+        const size_t alignment = std::max(memoryAlign_, pageBytes());
+        staging_.reset(static_cast<uint8_t*>(
+            std::aligned_alloc(alignment, alignUp(stagingBytes, alignment))));
+    }
+    while (length > 0) {
+        const uint8_t* from = source;
+        size_t piece = length;
+        if (!aligned) {
+            if (staging_ == nullptr) {
+                break;  // no memory for the copy: buffered
+            }
+            piece = std::min(length, stagingBytes);
+            std::memcpy(staging_.get(), source, piece);
+            from = staging_.get();
+        }
+        const ssize_t written = pwrite(directFd_, from, piece, static_cast<off_t>(position));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && errno == EINVAL) {
+            // Refused: by the file system (given up for good unless it took
+            // direct writes before), or at the file-size limit, whose short
+            // length is not a whole block.
+            if (!directProven_ && !passesFileSizeLimit(position + piece)) {
+                close(directFd_);
+                directFd_ = -1;
+            }
+            break;
+        }
+        if (written < 0) {
+            noteWriteFailure(errno);
+            return false;
+        }
+        if (written > 0) {
+            directProven_ = true;
+        }
+        const auto done = static_cast<size_t>(written);
+        position += done;
+        source += done;
+        length -= done;
+        directBytes_ += done;
+        if (done % blockBytes_ != 0 || done == 0) {
+            break;  // a short write: the rest buffered
+        }
+    }
+    if (length == 0) {
+        return true;
+    }
+    iovec rest{const_cast<uint8_t*>(source), length};
+    return writeAllAt(position, {&rest, 1});
 }
 
 // Writes every byte of `vectors` from `position` on, resuming after short
@@ -253,6 +580,9 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
 // short write that was rolled back cannot leave the file offset astray.
 bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
     size_t first = 0;
+    while (first < vectors.size() && vectors[first].iov_len == 0) {
+        ++first;
+    }
     while (first < vectors.size()) {
         const int count = static_cast<int>(std::min<size_t>(vectors.size() - first, IOV_MAX));
         const ssize_t written = pwritev(fd_, vectors.data() + first, count,
@@ -289,6 +619,21 @@ void FileSink::rollBack() {
     }
     staleEnd_ = std::min(staleEnd_, size_);
     errno = savedErrno;
+}
+
+bool FileSink::sync() {
+    if (!committed_) {
+        return true;  // nothing written yet
+    }
+    while (fdatasync(fd_) != 0) {
+        if (errno != EINTR) {
+            setFailureReason(std::string("the file could not be flushed to the disk: ") +
+                                 std::strerror(errno),
+                             false);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool FileSink::writeAt(uint64_t position, const void* data, size_t size) {
@@ -358,7 +703,8 @@ int openForWriting(const char* path, bool& created) {
 
 }  // namespace
 
-std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker) {
+std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker,
+                                         const FileSinkOptions& options) {
     if (path == nullptr || path[0] == '\0') {
         setFailureReason("no file name was given");
         return nullptr;
@@ -369,10 +715,13 @@ std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker) {
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
-    return std::make_unique<FileSink>(fd, path, created, marker);
+    auto sink = std::make_unique<FileSink>(fd, path, created, marker);
+    sink->enableDirect(options);
+    return sink;
 }
 
-std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end) {
+std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end,
+                                           const FileSinkOptions& options) {
     if (path == nullptr || path[0] == '\0') {
         setFailureReason("no file name was given");
         return nullptr;
@@ -400,6 +749,7 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end) {
             }
         }
     }
+    sink->enableDirect(options);
     return sink;
 }
 
