@@ -200,21 +200,7 @@ HRESULT LibavEncoder::start(const DibLayout& layout) {
 HRESULT LibavEncoder::open(const BITMAPINFOHEADER& input,
                            std::vector<uint8_t>& compressedFormatOut) {
     DibLayout layout;
-    if (!readDibLayout(input, layout)) {
-        const int64_t height = input.biHeight < 0 ? -int64_t{input.biHeight} : input.biHeight;
-        std::string reason = readerSizeRefusal(input.biWidth, height);
-        if (reason.empty()) {
-            reason = std::string(codecName(profile_.kind)) +
-                     " takes uncompressed frames of 24 or 32 bits a pixel, up to " +
-                     std::to_string(kLargestDibSide) + " pixels wide and high";
-        }
-        setFailureReason(std::move(reason));
-        return AVIERR_BADFORMAT;
-    }
-    if (std::string reason = formatRefusal(profile_, layout.width, layout.height, settings_.rate,
-                                           settings_.scale);
-        !reason.empty()) {
-        setFailureReason(std::move(reason));
+    if (!acceptInputFormat(profile_, settings_, input, layout)) {
         return AVIERR_BADFORMAT;
     }
     if (!bands_.empty() && std::memcmp(&input, &input_, sizeof input) == 0) {

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "api/failure_reason.h"
 #include "codecs/encoder.h"
 
 namespace avifile::codecs {
@@ -107,6 +108,28 @@ std::string formatRefusal(const CodecProfile& profile, int64_t width, int64_t he
             break;
     }
     return {};
+}
+
+bool acceptInputFormat(const CodecProfile& profile, const EncoderSettings& settings,
+                       const BITMAPINFOHEADER& input, DibLayout& layout) {
+    if (!readDibLayout(input, layout)) {
+        const int64_t height = input.biHeight < 0 ? -int64_t{input.biHeight} : input.biHeight;
+        std::string reason = readerSizeRefusal(input.biWidth, height);
+        if (reason.empty()) {
+            reason = std::string(codecName(profile.kind)) +
+                     " takes uncompressed frames of 24 or 32 bits a pixel, up to " +
+                     std::to_string(kLargestDibSide) + " pixels wide and high";
+        }
+        setFailureReason(std::move(reason));
+        return false;
+    }
+    std::string reason =
+        formatRefusal(profile, layout.width, layout.height, settings.rate, settings.scale);
+    if (!reason.empty()) {
+        setFailureReason(std::move(reason));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace avifile::codecs

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "codecs/codec_table.h"
+#include "codecs/dib_layout.h"
+#include "codecs/encoder.h"
 
 namespace avifile::codecs {
 
@@ -21,6 +23,12 @@ std::string readerSizeRefusal(int64_t width, int64_t height);
 // second; empty when it can. Includes readerSizeRefusal.
 std::string formatRefusal(const CodecProfile& profile, int64_t width, int64_t height, uint32_t rate,
                           uint32_t scale);
+
+// Reads the uncompressed input format that `profile` is to compress into
+// `layout`. False, with the reason set as the failed call's, when the
+// encoder cannot take it or the codec cannot hold frames of its size.
+bool acceptInputFormat(const CodecProfile& profile, const EncoderSettings& settings,
+                       const BITMAPINFOHEADER& input, DibLayout& layout);
 
 // The codec's name as a sentence names it ("Motion JPEG").
 const char* codecName(CodecKind kind);
