@@ -14,10 +14,8 @@
 
 #include "codecs/cinepak_encoder.h"
 #include "codecs/encoder.h"
-#include "container/avi_writer.h"
 #include "decoded_movie.h"
 #include "recording.h"
-#include "riff/byte_sink.h"
 #include "support/temp_dir.h"
 
 using namespace avifile::codecs;
@@ -78,40 +76,7 @@ protected:
     Recording recordFrames(const EncoderSettings& s, const TestPicture& picture, int frames,
                            const std::function<std::vector<uint8_t>(int)>& frame,
                            const std::string& path) const {
-        Recording result;
-        std::unique_ptr<Encoder> encoder;
-        result.created = createEncoder(s, encoder);
-        if (result.created != AVIERR_OK ||
-            (result.opened = encoder->open(picture.header(), result.format)) != AVIERR_OK) {
-            return result;
-        }
-        auto sink = avifile::createFileSink(path.c_str());
-        if (!sink) {
-            return result;
-        }
-        avifile::AviWriter writer(std::move(sink), avifile::ContainerSettings{});
-        AVISTREAMINFOA info{};
-        info.fccType = streamtypeVIDEO;
-        info.fccHandler = s.fourcc;
-        info.dwScale = s.scale;
-        info.dwRate = s.rate;
-        info.rcFrame = RECT{0, 0, picture.width, picture.height};
-        const int stream = writer.addStream(info);
-        bool written = writer.setFormat(stream, result.format.data(), result.format.size()) == AVIERR_OK;
-        for (int i = 0; i < frames; ++i) {
-            const std::vector<uint8_t> bytes = frame(i);
-            EncodedSample sample;
-            result.encoded.push_back(encoder->encode(bytes.data(), bytes.size(), sample));
-            if (result.encoded.back() != AVIERR_OK) {
-                return result;
-            }
-            result.keyFrames.push_back(sample.keyFrame);
-            result.sampleBytes.push_back(sample.size);
-            written = written && writer.writeSample(stream, sample.data, sample.size,
-                                                    sample.keyFrame) == AVIERR_OK;
-        }
-        result.written = writer.finish() == AVIERR_OK && written;
-        return result;
+        return record(s, picture, frames, frame, path);
     }
 
     TempDir dir_;

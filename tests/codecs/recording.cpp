@@ -10,7 +10,13 @@ using avifile::codecs::EncodedSample;
 using avifile::codecs::Encoder;
 using avifile::codecs::EncoderSettings;
 
-Recording record(const EncoderSettings& settings, const TestPicture& picture, int frames,
+Recording record(const avifile::codecs::EncoderSettings& settings, const TestPicture& picture,
+                 int frames, const std::string& path) {
+    return record(settings, picture, frames, [&picture](int i) { return picture.frame(i); }, path);
+}
+
+Recording record(const avifile::codecs::EncoderSettings& settings, const TestPicture& picture,
+                 int frames, const std::function<std::vector<uint8_t>(int)>& frameAt,
                  const std::string& path) {
     Recording result;
     std::unique_ptr<Encoder> encoder;
@@ -37,7 +43,7 @@ Recording record(const EncoderSettings& settings, const TestPicture& picture, in
     const int stream = writer.addStream(info);
     bool written = writer.setFormat(stream, result.format.data(), result.format.size()) == AVIERR_OK;
     for (int i = 0; i < frames; ++i) {
-        const std::vector<uint8_t> frame = picture.frame(i);
+        const std::vector<uint8_t> frame = frameAt(i);
         EncodedSample sample;
         const HRESULT status = encoder->encode(frame.data(), frame.size(), sample);
         result.encoded.push_back(status);

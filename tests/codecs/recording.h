@@ -4,6 +4,7 @@
 #define TESTS_CODECS_RECORDING_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct Recording {
 // Frames 0..frames-1 of `picture` compressed with `settings` into `path`.
 Recording record(const avifile::codecs::EncoderSettings& settings, const TestPicture& picture,
                  int frames, const std::string& path);
+
+// The same with the frames that `frameAt(i)` makes, in `picture`'s format.
+Recording record(const avifile::codecs::EncoderSettings& settings, const TestPicture& picture,
+                 int frames, const std::function<std::vector<uint8_t>(int)>& frameAt,
+                 const std::string& path);
 
 // The BITMAPINFOHEADER at the start of a compressed format.
 BITMAPINFOHEADER formatHeader(const std::vector<uint8_t>& format);
