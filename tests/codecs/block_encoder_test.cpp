@@ -10,9 +10,11 @@
 #include <functional>
 #include <iterator>
 #include <numeric>
+#include <random>
 #include <string>
 
 #include "codecs/cinepak_encoder.h"
+#include "codecs/codebook.h"
 #include "codecs/encoder.h"
 #include "decoded_movie.h"
 #include "recording.h"
@@ -285,6 +287,52 @@ TEST(CinepakEncoder, StripsCoverThePictureAndGreyPicturesUseGreyCodebooks) {
         }
         EXPECT_EQ(rows, c.height);
         EXPECT_EQ(at, sample.size);
+    }
+}
+
+// The codebook's search stops early where luma alone rules entries out; it
+// must find what trying every entry finds, the first of equals included:
+// random codebooks of every size class, with repeated entries and narrow
+// luma ranges (many ties), grey codebooks, and vectors at and beyond the
+// extremes.
+TEST(CinepakCodebook, SearchFindsWhatTryingEveryEntryFinds) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        const int size = round % 5 == 0 ? round % 9 : static_cast<int>(random() % 257);
+        const int spread = round % 3 == 0 ? 4 : 256;  // narrow ranges tie often
+        const bool grey = round % 4 == 1;
+        auto sample = [&](int limit) { return static_cast<int16_t>(random() % static_cast<unsigned>(limit)); };
+        std::vector<Vector6> entries(static_cast<size_t>(size));
+        for (Vector6& e : entries) {
+            for (size_t d = 0; d < 4; ++d) {
+                e.s[d] = static_cast<int16_t>(std::min(255, 100 + sample(spread)));
+            }
+            for (size_t d = 4; d < 6; ++d) {
+                e.s[d] = grey ? 0 : static_cast<int16_t>(2 * (sample(256) - 128));
+            }
+        }
+        for (size_t i = 1; i < entries.size(); i += 5) {
+            entries[i] = entries[random() % i];  // repeats
+        }
+        Codebook book;
+        book.assign(entries);
+        for (int query = 0; query < 200; ++query) {
+            Vector6 v;
+            for (size_t d = 0; d < 4; ++d) {
+                // Now and then at the ends of the range, or beyond it.
+                v.s[d] = query % 10 == 0   ? static_cast<int16_t>(255 * (query % 20 == 0))
+                         : query % 17 == 0 ? static_cast<int16_t>(query % 34 == 0 ? 400 : -60)
+                                           : static_cast<int16_t>(std::min(255, 90 + sample(spread + 20)));
+            }
+            for (size_t d = 4; d < 6; ++d) {
+                v.s[d] = grey ? 0 : static_cast<int16_t>(2 * (sample(256) - 128));
+            }
+            int found = 0, expected = 0;
+            const int index = book.nearest(v, found);
+            const int want = book.nearestByTryingAll(v, expected);
+            ASSERT_EQ(index, want) << "codebook of " << size << ", round " << round;
+            ASSERT_EQ(found, expected) << "codebook of " << size << ", round " << round;
+        }
     }
 }
 

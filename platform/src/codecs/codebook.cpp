@@ -68,48 +68,84 @@ Box measure(const std::vector<Vector6>& samples, size_t begin, size_t end) {
     return box;
 }
 
+int lumaSum(const Vector6& v) { return v.s[0] + v.s[1] + v.s[2] + v.s[3]; }
+
 #if defined(__SSE2__)
-// The search eight entries at a time, for processors with AVX2; the same
-// result as the four-lane search below.
-__attribute__((target("avx2"))) int nearestAvx2(const int32_t* const pairs[3], size_t padded,
+// No two vectors whose luma sums differ by `gap` are nearer than this: their
+// four luma differences add up to `gap`, so their squares add up to at least
+// a quarter of its square.
+int64_t lumaBound(int64_t gap) { return kLumaWeight * gap * gap / 4; }
+
+// Eight entries from `at` tried against the vector given as pairs in q0..q2:
+// lanes where one is nearer, or as near with a lower index, take it.
+__attribute__((target("avx2"), always_inline)) inline void tryEight(
+    const int32_t* const pairs[3], const int32_t* indices, size_t at, __m256i q0, __m256i q1,
+    __m256i q2, __m256i& best, __m256i& bestIndex) {
+    const __m256i d0 =
+        _mm256_sub_epi16(q0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[0] + at)));
+    const __m256i d1 =
+        _mm256_sub_epi16(q1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[1] + at)));
+    const __m256i d2 =
+        _mm256_sub_epi16(q2, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[2] + at)));
+    static_assert(kLumaWeight == 2, "the luma weight is a shift");
+    const __m256i luma = _mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1));
+    const __m256i total =
+        _mm256_add_epi32(_mm256_slli_epi32(luma, 1),
+                         _mm256_madd_epi16(d2, _mm256_mullo_epi16(d2, _mm256_set1_epi16(kChromaWeight))));
+    const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(indices + at));
+    const __m256i closer = _mm256_or_si256(
+        _mm256_cmpgt_epi32(best, total),
+        _mm256_and_si256(_mm256_cmpeq_epi32(best, total), _mm256_cmpgt_epi32(bestIndex, index)));
+    best = _mm256_blendv_epi8(best, total, closer);
+    bestIndex = _mm256_blendv_epi8(bestIndex, index, closer);
+}
+
+__attribute__((target("avx2"), always_inline)) inline int lowestLane(__m256i v) {
+    __m128i m = _mm_min_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0x4E));
+    m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0xB1));
+    return _mm_cvtsi128_si32(m);
+}
+
+// The search for processors with AVX2, eight entries at a time: it starts
+// at the entries whose luma sums are nearest the vector's and walks outward,
+// always to the side that may still hold a nearer entry, until the luma
+// sums alone rule out both sides.
+__attribute__((target("avx2"))) int nearestAvx2(const int32_t* const pairs[3],
+                                                const int32_t* sums, const int32_t* indices,
+                                                const uint8_t* firstBlocks, size_t padded,
                                                 const Vector6& v, int& bestDistance) {
     const __m256i q0 = _mm256_set1_epi32(pairOf(v.s[0], v.s[1]));
     const __m256i q1 = _mm256_set1_epi32(pairOf(v.s[2], v.s[3]));
     const __m256i q2 = _mm256_set1_epi32(pairOf(v.s[4], v.s[5]));
-    const __m256i chromaWeight = _mm256_set1_epi16(kChromaWeight);
     __m256i best = _mm256_set1_epi32(INT_MAX);
-    __m256i bestIndex = _mm256_setzero_si256();
-    __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i step = _mm256_set1_epi32(8);
-    for (size_t i = 0; i < padded; i += 8) {
-        const __m256i d0 = _mm256_sub_epi16(
-            q0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[0] + i)));
-        const __m256i d1 = _mm256_sub_epi16(
-            q1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[1] + i)));
-        const __m256i d2 = _mm256_sub_epi16(
-            q2, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs[2] + i)));
-        const __m256i luma = _mm256_add_epi32(_mm256_madd_epi16(d0, d0), _mm256_madd_epi16(d1, d1));
-        const __m256i total = _mm256_add_epi32(
-            _mm256_slli_epi32(luma, 1), _mm256_madd_epi16(d2, _mm256_mullo_epi16(d2, chromaWeight)));
-        const __m256i closer = _mm256_cmpgt_epi32(best, total);
-        best = _mm256_blendv_epi8(best, total, closer);
-        bestIndex = _mm256_blendv_epi8(bestIndex, index, closer);
-        index = _mm256_add_epi32(index, step);
-    }
-    alignas(32) int32_t lanes[8];
-    alignas(32) int32_t lanesIndex[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), best);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanesIndex), bestIndex);
-    int found = 0;
-    bestDistance = INT_MAX;
-    for (int lane = 0; lane < 8; ++lane) {
-        if (lanes[lane] < bestDistance ||
-            (lanes[lane] == bestDistance && lanesIndex[lane] < found)) {
-            bestDistance = lanes[lane];
-            found = lanesIndex[lane];
+    __m256i bestIndex = _mm256_set1_epi32(INT_MAX);
+    const int sought = lumaSum(v);
+    const auto blocks = static_cast<ptrdiff_t>(padded / 8);
+    const ptrdiff_t first =
+        sought >= 0 && sought <= kLargestLumaSum
+            ? firstBlocks[sought]
+            : std::min<ptrdiff_t>((std::lower_bound(sums, sums + padded, sought) - sums) / 8,
+                                  blocks - 1);
+    tryEight(pairs, indices, static_cast<size_t>(first) * 8, q0, q1, q2, best, bestIndex);
+    // Every entry of the blocks above `first` has a sum of at least the
+    // vector's, every one below a smaller sum.
+    ptrdiff_t up = first + 1;
+    ptrdiff_t down = first - 1;
+    while (true) {
+        const int64_t nearest = lowestLane(best);
+        const int64_t above = up < blocks ? lumaBound(sums[8 * up] - sought) : INT64_MAX;
+        const int64_t below = down >= 0 ? lumaBound(sought - sums[8 * down + 7]) : INT64_MAX;
+        if (std::min(above, below) > nearest) {
+            break;
         }
+        const ptrdiff_t next = above <= below ? up++ : down--;
+        tryEight(pairs, indices, static_cast<size_t>(next) * 8, q0, q1, q2, best, bestIndex);
     }
-    return found;
+    // The lowest index among the lanes at the least distance.
+    bestDistance = lowestLane(best);
+    const __m256i atBest = _mm256_cmpeq_epi32(best, _mm256_set1_epi32(bestDistance));
+    return lowestLane(_mm256_blendv_epi8(_mm256_set1_epi32(INT_MAX), bestIndex, atBest));
 }
 
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
@@ -162,31 +198,71 @@ int distance4(const Vector6* a, const Vector6* b) {
 void Codebook::assign(const std::vector<Vector6>& entries) {
     size_ = static_cast<int>(std::min<size_t>(entries.size(), kMost));
     entries_.assign(entries.begin(), entries.begin() + size_);
+    // By luma sum, then by index: both in one key.
+    std::array<int32_t, kMost> order;
+    for (int i = 0; i < size_; ++i) {
+        // Luma sums of int16 samples lie within +-2^17.
+        order[static_cast<size_t>(i)] = (lumaSum(entries_[static_cast<size_t>(i)]) + (1 << 17)) * kMost + i;
+    }
+    std::sort(order.begin(), order.begin() + size_);
     const size_t padded = (static_cast<size_t>(size_) + 7) & ~size_t{7};
+    indices_.assign(padded, 0);
+    lumaSums_.assign(padded, 0);
     for (size_t p = 0; p < 3; ++p) {
         pairs_[p].assign(padded, 0);
-        for (size_t i = 0; i < padded && size_ > 0; ++i) {
-            const Vector6& e = entries_[i < static_cast<size_t>(size_) ? i : 0];
+    }
+    for (size_t i = 0; i < padded; ++i) {
+        const int32_t index = order[std::min(i, static_cast<size_t>(size_) - 1)] % kMost;
+        const Vector6& e = entries_[static_cast<size_t>(index)];
+        indices_[i] = index;
+        lumaSums_[i] = lumaSum(e);
+        for (size_t p = 0; p < 3; ++p) {
             pairs_[p][i] = pairOf(e.s[2 * p], e.s[2 * p + 1]);
         }
     }
+    // For each luma sum, the block holding the first entry of at least that
+    // sum (the last block when there is none).
+    firstBlocks_.assign(kLargestLumaSum + 1, 0);
+    size_t at = 0;
+    for (int sum = 0; sum <= kLargestLumaSum && padded > 0; ++sum) {
+        while (at < padded && lumaSums_[at] < sum) {
+            ++at;
+        }
+        firstBlocks_[static_cast<size_t>(sum)] = static_cast<uint8_t>(std::min(at, padded - 1) / 8);
+    }
+}
+
+int Codebook::nearestByTryingAll(const Vector6& v, int& bestDistance) const {
+    int found = 0;
+    bestDistance = INT_MAX;
+    for (int i = 0; i < size_; ++i) {
+        const int d = distance(v, entries_[static_cast<size_t>(i)]);
+        if (d < bestDistance) {
+            bestDistance = d;
+            found = i;
+        }
+    }
+    return found;
 }
 
 int Codebook::nearest(const Vector6& v, int& bestDistance) const {
     const size_t padded = pairs_[0].size();
 #if defined(__SSE2__)
+    if (padded == 0) {
+        bestDistance = INT_MAX;
+        return 0;
+    }
     if (kHaveAvx2) {
         const int32_t* const pairs[3] = {pairs_[0].data(), pairs_[1].data(), pairs_[2].data()};
-        return nearestAvx2(pairs, padded, v, bestDistance);
+        return nearestAvx2(pairs, lumaSums_.data(), indices_.data(), firstBlocks_.data(), padded,
+                           v, bestDistance);
     }
+    // Four entries at a time, all of them.
     const __m128i q0 = _mm_set1_epi32(pairOf(v.s[0], v.s[1]));
     const __m128i q1 = _mm_set1_epi32(pairOf(v.s[2], v.s[3]));
     const __m128i q2 = _mm_set1_epi32(pairOf(v.s[4], v.s[5]));
     __m128i best = _mm_set1_epi32(INT_MAX);
-    __m128i bestIndex = _mm_setzero_si128();
-    __m128i index = _mm_setr_epi32(0, 1, 2, 3);
-    const __m128i step = _mm_set1_epi32(4);
-    static_assert(kLumaWeight == 2, "the luma weight is a shift");
+    __m128i bestIndex = _mm_set1_epi32(INT_MAX);
     const __m128i chromaWeight = _mm_set1_epi16(kChromaWeight);
     for (size_t i = 0; i < padded; i += 4) {
         const __m128i d0 = _mm_sub_epi16(
@@ -198,16 +274,18 @@ int Codebook::nearest(const Vector6& v, int& bestDistance) const {
         const __m128i luma = _mm_add_epi32(_mm_madd_epi16(d0, d0), _mm_madd_epi16(d1, d1));
         const __m128i total = _mm_add_epi32(
             _mm_slli_epi32(luma, 1), _mm_madd_epi16(d2, _mm_mullo_epi16(d2, chromaWeight)));
-        const __m128i closer = _mm_cmplt_epi32(total, best);
+        const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(indices_.data() + i));
+        const __m128i closer = _mm_or_si128(
+            _mm_cmplt_epi32(total, best),
+            _mm_and_si128(_mm_cmpeq_epi32(total, best), _mm_cmplt_epi32(index, bestIndex)));
         best = _mm_or_si128(_mm_and_si128(closer, total), _mm_andnot_si128(closer, best));
         bestIndex = _mm_or_si128(_mm_and_si128(closer, index), _mm_andnot_si128(closer, bestIndex));
-        index = _mm_add_epi32(index, step);
     }
     alignas(16) int32_t lanes[4];
     alignas(16) int32_t lanesIndex[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), best);
     _mm_store_si128(reinterpret_cast<__m128i*>(lanesIndex), bestIndex);
-    int found = 0;
+    int found = INT_MAX;
     bestDistance = INT_MAX;
     for (int lane = 0; lane < 4; ++lane) {
         if (lanes[lane] < bestDistance ||
@@ -218,16 +296,8 @@ int Codebook::nearest(const Vector6& v, int& bestDistance) const {
     }
     return found;
 #else
-    int found = 0;
-    bestDistance = INT_MAX;
-    for (size_t i = 0; i < padded; ++i) {
-        const int d = distance(v, entries_[i < static_cast<size_t>(size_) ? i : 0]);
-        if (d < bestDistance) {
-            bestDistance = d;
-            found = static_cast<int>(i);
-        }
-    }
-    return found;
+    (void)padded;
+    return nearestByTryingAll(v, bestDistance);
 #endif
 }
 

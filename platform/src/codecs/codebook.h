@@ -23,6 +23,8 @@ struct Vector6 {
 constexpr int kLumaWeight = 2;
 constexpr int kChromaWeight = 3;
 int distance(const Vector6& a, const Vector6& b);
+// The luma samples of a codebook entry add up to at most this.
+constexpr int kLargestLumaSum = 4 * 255;
 // The distances of four squares in a row, summed.
 int distance4(const Vector6* a, const Vector6* b);
 
@@ -38,6 +40,8 @@ public:
 
     // The entry nearest to `v` (the first of equals) and its distance.
     int nearest(const Vector6& v, int& bestDistance) const;
+    // The same answer by trying every entry; the reference for nearest().
+    int nearestByTryingAll(const Vector6& v, int& bestDistance) const;
 
     // Trains at most `most` entries from `samples` (reordered): variance
     // splits of the sample while a split is worth `splitWorth` of error,
@@ -48,9 +52,15 @@ public:
 private:
     int size_ = 0;
     std::vector<Vector6> entries_;
-    // The entries as pairs of samples in 32-bit lanes, padded to a multiple
-    // of eight with copies of the first (which never win a tie).
+    // The entries in order of their luma sums, as pairs of samples in 32-bit
+    // lanes, padded to a multiple of eight with copies of the last; with
+    // each one's luma sum and its index in `entries_`. The search starts at
+    // the entries of about the luma of the vector sought and stops where
+    // the luma sums alone rule out a nearer entry.
     std::vector<int32_t> pairs_[3];
+    std::vector<int32_t> lumaSums_;
+    std::vector<int32_t> indices_;
+    std::vector<uint8_t> firstBlocks_;  // by luma sum: where the search starts
 };
 
 }  // namespace avifile::codecs
