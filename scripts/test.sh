@@ -40,7 +40,7 @@ echo "== Package: the .deb installed, used and removed"
 scripts/test-package.sh build || status=1
 
 if [ "$linux_only" = 0 ]; then
-  echo "== Tests: Windows build under Wine"
-  scripts/test-windows.sh || status=1
+  echo "== Tests: Windows build under Wine (ctest --preset windows)"
+  ctest --preset windows || status=1
 fi
 exit $status

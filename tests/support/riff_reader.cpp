@@ -105,6 +105,7 @@ private:
     bool chunkAt(uint64_t position, uint64_t end, ChunkAt& chunk) {
         if (position + 8 > end) {
             if (!(options_.allowOpenEnded && end == b_.size())) {
+                f_.sizesFit = false;
                 error("chunk header at " + std::to_string(position) + " runs past its parent");
             }
             return false;
@@ -116,6 +117,7 @@ private:
         chunk.next = chunk.dataEnd + (chunk.size & 1);
         if (chunk.next > end) {
             if (!(options_.allowOpenEnded && end == b_.size())) {
+                f_.sizesFit = false;
                 error("chunk '" + text(chunk.id) + "' at " + std::to_string(position) +
                       " of size " + std::to_string(chunk.size) + " (with pad) runs past " +
                       std::to_string(end));
@@ -138,6 +140,7 @@ private:
                 cut = true;
                 return parentEnd;
             }
+            f_.sizesFit = false;
             error("list at " + std::to_string(position) + " of size " + std::to_string(size) +
                   " runs past " + std::to_string(parentEnd));
             return parentEnd;

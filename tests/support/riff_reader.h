@@ -83,6 +83,9 @@ struct File {
     std::vector<std::string> errors;  // empty when every check passed
     bool ok() const { return errors.empty(); }
     std::string describeErrors() const;
+    // False when a RIFF, list or chunk size runs past its parent (or the
+    // file): the other errors are about content, this one about the layout.
+    bool sizesFit = true;
 
     uint64_t fileSize = 0;
     std::vector<uint32_t> riffTypes;  // 'AVI ', 'AVIX', ...
