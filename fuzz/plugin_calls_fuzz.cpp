@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "avi/avi_plugin.h"
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "fuzz_check.h"
 #include "host/toolkit.h"
 

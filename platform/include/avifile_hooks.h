@@ -1,11 +1,14 @@
-// Settings and hooks of the portable AVIFile layer for host programs and
-// tests. None of this exists on the real platform; the plug-in never uses it.
+// Settings and services of the portable AVIFile layer for host programs:
+// how files are written, why a call failed, repairing a cut-off recording
+// and the compressors on offer. None of this exists on the real platform;
+// the plug-in never uses it. The switches that only tests use (refusals,
+// failures, counters) are in avifile_test_hooks.h, and only the test build
+// of the library has them.
 #ifndef AVIFILE_HOOKS_H
 #define AVIFILE_HOOKS_H
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,37 +18,9 @@
 
 namespace avifile {
 
-// Answers the compression dialog instead of its stand-in (environment, menu,
-// default). The hook fills `options` and returns true for OK, false for
-// Cancel. An empty function restores the stand-in.
-using SaveOptionsHook = std::function<bool(AVICOMPRESSOPTIONS& options)>;
-// The options start as the caller's when they carry AVICOMPRESSF_VALID, else
-// as the dialog's defaults (Full Frames). With several streams the hook is
-// asked once per stream; a false answer leaves every stream's options as
-// they were.
-AVIFILE_HOOK_API void setSaveOptionsHook(SaveOptionsHook hook);
-
-// A zeroed block for a hook to put into lpFormat or lpParms, as the dialog
-// puts a codec's state there; AVISaveOptionsFree frees it. Blocks from
-// anywhere else are never freed by the layer.
-AVIFILE_HOOK_API void* allocateOptionsBlock(size_t bytes);
-
-// Makes every AVIStreamSetFormat on a compressing stream fail with `status`
-// (as a codec that refuses the format would); AVIERR_OK switches it off.
-AVIFILE_HOOK_API void setFormatRefusal(HRESULT status);
-
-// Makes every frame written to a codec stream fail with AVIERR_COMPRESSOR
-// after the codec has taken it in, as a codec that breaks down in the middle
-// of a recording would; false switches it off.
-AVIFILE_HOOK_API void setCodecFailure(bool failing);
-
-// Size at which a file's first RIFF (and each later one) is closed and the
-// recording continues in a new extension RIFF. Applies to files opened from
-// now on. The environment variable AVIFILE_RIFF_LIMIT (bytes, decimal) sets
-// it when setRiffLimit has not; setRiffLimit(0) goes back to that variable,
-// or to the container's default (1 GiB) without it.
-AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
-AVIFILE_HOOK_API uint64_t riffLimit();
+// The environment variable AVIFILE_RIFF_LIMIT (decimal bytes) sets the size
+// at which a file's first RIFF (and each later one) is closed and the
+// recording goes on in a new extension RIFF; without it, 1 GiB.
 
 // How files opened from now on write large samples. Automatic: whole
 // blocks of a large sample go straight to the device (direct I/O, from
@@ -80,12 +55,6 @@ AVIFILE_HOOK_API uint64_t directThreshold();
 // variable.
 AVIFILE_HOOK_API void setSyncInterval(double seconds);
 AVIFILE_HOOK_API double syncInterval();
-
-// AVIFileInit calls not yet matched by AVIFileExit.
-AVIFILE_HOOK_API int libraryReferences();
-
-// File and stream objects alive (not yet released to their last reference).
-AVIFILE_HOOK_API int liveObjects();
 
 // Why the last failed call of this thread into the layer failed, in words
 // for the user ("the disk is full"); empty when it recorded no reason. A host

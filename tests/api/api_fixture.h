@@ -9,7 +9,7 @@
 
 #include "api_test_support.h"
 #include "avifile.h"
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "support/temp_dir.h"
 
 class ApiTest : public ::testing::Test {

@@ -71,6 +71,10 @@ protected:
                 EXPECT_TRUE(video.frames[i] == picture.rgbFrame(i)) << "frame " << i << " differs";
             }
         }
+        // The list of compressors calls lossless exactly those whose frames
+        // came back unchanged above.
+        EXPECT_EQ(findCompressor(codec.code)->lossless, codec.psnrFloor == 0.0)
+            << "the lossless flag on offer";
         const bool even = picture.width % 2 == 0 && picture.height % 2 == 0;
         const double psnrFloor = even ? codec.psnrFloor : codec.psnrFloorOdd;
         if (codec.psnrFloor != 0.0) {

@@ -60,13 +60,6 @@ TEST(CompressorList, FullFramesFirstThenEveryInstalledEncoderInOrder) {
     EXPECT_EQ(at, offered.size()) << "compressors on offer that no encoder runs";
 }
 
-TEST(CompressorList, LosslessFlagMatchesTheCodec) {
-    const std::set<std::string> lossless = {"DIB ", "FFV1", "HFYU", "ULRG", "MPNG", "ZMBV"};
-    for (const CompressorDescription& c : compressors()) {
-        EXPECT_EQ(c.lossless, lossless.count(fourccText(c.fourcc)) == 1) << fourccText(c.fourcc);
-    }
-}
-
 TEST(CompressorList, NamesAndCodesAreUnique) {
     std::set<std::string> names;
     std::set<uint32_t> codes;

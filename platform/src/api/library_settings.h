@@ -1,5 +1,5 @@
 // Library-wide state of the layer: the AVIFileInit count, the settings that
-// new files take, and the test hook that refuses formats.
+// new files take, and the switch that refuses formats (set by a test hook).
 #ifndef AVIFILE_API_LIBRARY_SETTINGS_H
 #define AVIFILE_API_LIBRARY_SETTINGS_H
 
@@ -19,6 +19,10 @@ ContainerSettings settingsForNewFile();
 
 // A byte count as AVIFILE_RIFF_LIMIT gives it: decimal digits only, above 0.
 std::optional<uint64_t> parseByteCount(std::string_view text);
+
+// The RIFF limit for a file opened now: the one of setRiffLimit, else
+// AVIFILE_RIFF_LIMIT, else the container's default.
+uint64_t riffLimit();
 
 // The status that setFormatRefusal asked for (AVIERR_OK when none).
 HRESULT formatRefusal();

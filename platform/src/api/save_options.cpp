@@ -1,8 +1,9 @@
 // AVISaveOptions, the compression dialog's stand-in, and AVISaveOptionsFree.
 //
-// The answer comes from, in this order: the hook of setSaveOptionsHook; the
-// environment variable VFW_COMPRESSOR; a text menu when standard input and
-// standard error are terminals; else Full Frames, as if OK was pressed.
+// The answer comes from, in this order: the hook of setSaveOptionsHook (set
+// by tests only); the environment variable VFW_COMPRESSOR; a text menu when
+// standard input and standard error are terminals; else Full Frames, as if
+// OK was pressed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "api/compressor_menu.h"
 #include "api/failure_reason.h"
 #include "api/handles.h"
+#include "api/test_switches.h"
 #include "avifile_hooks.h"
 #include "codecs/encoder.h"
 #include "platform_export.h"
@@ -92,23 +94,24 @@ AVICOMPRESSOPTIONS startingOptions(const AVICOMPRESSOPTIONS& given) {
 }
 
 }  // namespace
-}  // namespace avifile::api
-
-namespace avifile {
 
 void setSaveOptionsHook(SaveOptionsHook hook) {
-    std::lock_guard lock(api::gHookMutex);
-    api::gHook = std::move(hook);
+    std::lock_guard lock(gHookMutex);
+    gHook = std::move(hook);
 }
 
 void* allocateOptionsBlock(size_t bytes) {
     void* block = std::calloc(1, bytes == 0 ? 1 : bytes);
     if (block != nullptr) {
-        std::lock_guard lock(api::gBlocksMutex);
-        api::gBlocks.insert(block);
+        std::lock_guard lock(gBlocksMutex);
+        gBlocks.insert(block);
     }
     return block;
 }
+
+}  // namespace avifile::api
+
+namespace avifile {
 
 std::vector<CompressorDescription> availableCompressors() { return codecs::compressors(); }
 

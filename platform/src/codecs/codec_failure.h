@@ -1,6 +1,7 @@
 // A switch that makes every frame given to a codec fail once the codec has
 // taken it in, as a codec that breaks down in the middle of a recording
-// would. For tests; off unless a host program turns it on.
+// would. Off unless a test turns it on (setCodecFailure of
+// avifile_test_hooks.h).
 #ifndef AVIFILE_CODECS_CODEC_FAILURE_H
 #define AVIFILE_CODECS_CODEC_FAILURE_H
 

@@ -29,7 +29,7 @@ extern "C" {
 #include "codecs/compressed_format.h"
 #include "codecs/dib_layout.h"
 #include "codecs/encoder.h"
-#include "codecs/frame_source.h"
+#include "codecs/dib_picture_adapter.h"
 #include "codecs/mpeg4_colours.h"
 #include "codecs/size_rules.h"
 #include "codecs/yuv_colours.h"
@@ -100,7 +100,7 @@ private:
     const CodecProfile& profile_;
     EncoderSettings settings_;
     std::vector<std::unique_ptr<BandEncoder>> bands_;
-    FrameSource source_;
+    DibPictureAdapter pictures_;
     DibLayout layout_;
     BITMAPINFOHEADER input_{};
     std::vector<uint8_t> format_;
@@ -188,7 +188,7 @@ HRESULT LibavEncoder::start(const DibLayout& layout) {
         }
     }
     const AVPixelFormat target = encoderPixelFormat(profile_.kind, layout.bitsPerPixel);
-    if (!source_.prepare(layout, target, colours_)) {
+    if (!pictures_.prepare(layout, target, colours_)) {
         return AVIERR_MEMORY;
     }
     frameQuality_ = frameQuality(profile_, settings_);
@@ -231,7 +231,7 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
                          std::to_string(layout_.imageBytes));
         return AVIERR_BADSIZE;
     }
-    AVFrame* picture = source_.picture(frame);
+    AVFrame* picture = pictures_.picture(frame);
     if (picture == nullptr) {
         return AVIERR_MEMORY;
     }
@@ -285,7 +285,7 @@ HRESULT LibavEncoder::encode(const void* frame, size_t bytes, EncodedSample& out
         }
         keyFrame = keyFrame && bandKey;
     }
-    if (source_.direct()) {
+    if (pictures_.direct()) {
         av_frame_unref(picture);  // the caller's bytes are lent for this call only
     }
     ++framesEncoded_;

@@ -1,4 +1,4 @@
-#include "codecs/frame_source.h"
+#include "codecs/dib_picture_adapter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -89,9 +89,9 @@ void planesAt(const AVFrame* frame, int rows, uint8_t* planes[4], int lines[4]) 
 
 }  // namespace
 
-FrameSource::~FrameSource() { release(); }
+DibPictureAdapter::~DibPictureAdapter() { release(); }
 
-void FrameSource::release() {
+void DibPictureAdapter::release() {
     sws_freeContext(scaler_);
     scaler_ = nullptr;
     for (EdgeBand& band : edges_) {
@@ -109,7 +109,7 @@ void FrameSource::release() {
     flip_ = false;
 }
 
-bool FrameSource::setMatrix(SwsContext* scaler) const {
+bool DibPictureAdapter::setMatrix(SwsContext* scaler) const {
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(target_);
     if (!colours_.yuv() || descriptor == nullptr ||
         (descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0) {
@@ -135,7 +135,7 @@ bool FrameSource::setMatrix(SwsContext* scaler) const {
                                     contrast, saturation) >= 0;
 }
 
-SwsContext* FrameSource::makeScaler(int rows, int threads) const {
+SwsContext* DibPictureAdapter::makeScaler(int rows, int threads) const {
     SwsContext* scaler = sws_alloc_context();
     const AVPixelFormat source = dibPixelFormat(layout_);
     const bool configured =
@@ -162,7 +162,7 @@ SwsContext* FrameSource::makeScaler(int rows, int threads) const {
 // copy. Where rows convert independently of each other, that band is the
 // only one. Elsewhere both ends of the picture get a band of the same
 // height, so that the picture does not depend on which way up the DIB lies.
-bool FrameSource::planBands(bool memoryOrder) {
+bool DibPictureAdapter::planBands(bool memoryOrder) {
     const int height = layout_.height;
     const bool lastInMemoryFirst = !memoryOrder && layout_.bottomUp;
     const auto nearEnd = static_cast<int>(
@@ -225,7 +225,7 @@ bool FrameSource::planBands(bool memoryOrder) {
     return true;
 }
 
-bool FrameSource::prepare(const DibLayout& layout, AVPixelFormat target,
+bool DibPictureAdapter::prepare(const DibLayout& layout, AVPixelFormat target,
                           const YuvColours& colours) {
     release();
     layout_ = layout;
@@ -259,7 +259,7 @@ bool FrameSource::prepare(const DibLayout& layout, AVPixelFormat target,
     return planBands(flip_ || !layout.bottomUp) && freePicture() != nullptr;
 }
 
-AVFrame* FrameSource::freePicture() {
+AVFrame* DibPictureAdapter::freePicture() {
     // Some codecs keep a reference to the last picture until they are given
     // the next one. Converting into a picture of their own then would make
     // a copy of it first; a picture they hold is left to them instead.
@@ -287,7 +287,7 @@ AVFrame* FrameSource::freePicture() {
     return av_frame_get_buffer(picture, 0) >= 0 ? picture : nullptr;
 }
 
-bool FrameSource::lend(AVFrame* frame, const void* dib, AVPixelFormat format, bool memoryOrder) {
+bool DibPictureAdapter::lend(AVFrame* frame, const void* dib, AVPixelFormat format, bool memoryOrder) {
     // A reference-counted buffer around the caller's rows keeps the
     // libraries from copying them into one of their own; they are done
     // with it before the call that was given it returns.
@@ -311,7 +311,7 @@ bool FrameSource::lend(AVFrame* frame, const void* dib, AVPixelFormat format, bo
     return true;
 }
 
-bool FrameSource::convertEdge(EdgeBand& band, const uint8_t* firstRow, ptrdiff_t rowStep,
+bool DibPictureAdapter::convertEdge(EdgeBand& band, const uint8_t* firstRow, ptrdiff_t rowStep,
                               AVFrame* output) {
     const size_t stride = layout_.stride;
     for (int row = 0; row < band.rows; ++row) {
@@ -350,7 +350,7 @@ bool FrameSource::convertEdge(EdgeBand& band, const uint8_t* firstRow, ptrdiff_t
     return true;
 }
 
-AVFrame* FrameSource::picture(const void* dib) {
+AVFrame* DibPictureAdapter::picture(const void* dib) {
     if (lent_ != nullptr) {
         return lend(lent_, dib, target_, false) ? lent_ : nullptr;
     }

@@ -1,8 +1,8 @@
 // Puts the caller's DIB frames into the picture a codec takes: handed over
 // as they are where the codec takes the DIB's own pixel format, otherwise
 // converted by libswscale, set up once for the stream.
-#ifndef AVIFILE_CODECS_FRAME_SOURCE_H
-#define AVIFILE_CODECS_FRAME_SOURCE_H
+#ifndef AVIFILE_CODECS_DIB_PICTURE_ADAPTER_H
+#define AVIFILE_CODECS_DIB_PICTURE_ADAPTER_H
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -19,12 +19,12 @@ struct SwsContext;
 
 namespace avifile::codecs {
 
-class FrameSource {
+class DibPictureAdapter {
 public:
-    FrameSource() = default;
-    ~FrameSource();
-    FrameSource(const FrameSource&) = delete;
-    FrameSource& operator=(const FrameSource&) = delete;
+    DibPictureAdapter() = default;
+    ~DibPictureAdapter();
+    DibPictureAdapter(const DibPictureAdapter&) = delete;
+    DibPictureAdapter& operator=(const DibPictureAdapter&) = delete;
 
     // Prepares for frames of `layout` going to a codec that takes `target`,
     // a YUV format converted into with the matrix and range of `colours`
@@ -83,4 +83,4 @@ private:
 
 }  // namespace avifile::codecs
 
-#endif  // AVIFILE_CODECS_FRAME_SOURCE_H
+#endif  // AVIFILE_CODECS_DIB_PICTURE_ADAPTER_H

@@ -14,11 +14,11 @@ extern "C" {
 }
 
 #include "codecs/dib_layout.h"
-#include "codecs/frame_source.h"
+#include "codecs/dib_picture_adapter.h"
 #include "test_picture.h"
 
 using avifile::codecs::DibLayout;
-using avifile::codecs::FrameSource;
+using avifile::codecs::DibPictureAdapter;
 using avifile::codecs::readDibLayout;
 
 namespace {
@@ -72,8 +72,8 @@ TEST_P(PictureOrientation, IsTheSameForBottomUpAndTopDownFrames) {
     const Conversion& c = GetParam();
     const TestPicture bottomUp{c.width, c.height, c.bitsPerPixel, false};
     const TestPicture topDown{c.width, c.height, c.bitsPerPixel, true};
-    FrameSource fromBottomUp;
-    FrameSource fromTopDown;
+    DibPictureAdapter fromBottomUp;
+    DibPictureAdapter fromTopDown;
     ASSERT_TRUE(fromBottomUp.prepare(layoutOf(bottomUp), c.target));
     ASSERT_TRUE(fromTopDown.prepare(layoutOf(topDown), c.target));
     for (int index = 0; index < 3; ++index) {
@@ -108,9 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
 // the codec lets go its buffer is used again rather than a new one.
 TEST(PictureReuse, NeverWritesUnderAPictureTheCodecHolds) {
     const TestPicture picture{64, 48, 24, false};
-    FrameSource source;
+    DibPictureAdapter source;
     ASSERT_TRUE(source.prepare(layoutOf(picture), AV_PIX_FMT_BGR0));
-    FrameSource reference;
+    DibPictureAdapter reference;
     ASSERT_TRUE(reference.prepare(layoutOf(picture), AV_PIX_FMT_BGR0));
 
     std::vector<std::vector<uint8_t>> frames;
@@ -159,7 +159,7 @@ TEST(PictureReuse, NeverWritesUnderAPictureTheCodecHolds) {
 TEST(PictureReuse, LendsTheCallersRowsWhenNoConversionIsNeeded) {
     const TestPicture picture{64, 48, 32, false};
     const DibLayout layout = layoutOf(picture);
-    FrameSource source;
+    DibPictureAdapter source;
     ASSERT_TRUE(source.prepare(layout, AV_PIX_FMT_BGR0));
     EXPECT_TRUE(source.direct());
     const std::vector<uint8_t> frame = picture.frame(0);

@@ -1,7 +1,7 @@
 // A moving test picture as the plug-in hands frames over: uncompressed DIB
 // rows, bottom row first, each row padded to four bytes.
-#ifndef TESTS_CODECS_TEST_PICTURE_H
-#define TESTS_CODECS_TEST_PICTURE_H
+#ifndef TESTS_PICTURE_TEST_PICTURE_H
+#define TESTS_PICTURE_TEST_PICTURE_H
 
 #include <cstdint>
 #include <vector>
@@ -40,4 +40,4 @@ struct TestPicture {
     std::vector<Patch> colourPatches() const;
 };
 
-#endif  // TESTS_CODECS_TEST_PICTURE_H
+#endif  // TESTS_PICTURE_TEST_PICTURE_H
