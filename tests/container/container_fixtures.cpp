@@ -50,6 +50,9 @@ bool LimitedSink::append(std::span<const avifile::ConstBuffer> parts) {
 
 bool LimitedSink::writeAt(uint64_t position, const void* data, size_t size) {
     std::vector<uint8_t>& bytes = state_->bytes;
+    if (position == 0 && state_->refuseHeaderRewrites) {
+        return false;
+    }
     if (position + size > bytes.size() && position + size > state_->limit) {
         return false;
     }

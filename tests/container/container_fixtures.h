@@ -55,6 +55,7 @@ inline std::string sinkPathName(const testing::TestParamInfo<SinkPath>& info) {
 struct SinkBytes {
     std::vector<uint8_t> bytes;
     uint64_t limit = UINT64_MAX;
+    bool refuseHeaderRewrites = false;  // writes in place at position 0 fail
 };
 
 class LimitedSink : public avifile::ByteSink {

@@ -122,6 +122,48 @@ TEST(WriterFailure, FinishingWithoutRoomPatchesSizesInPlace) {
     }
 }
 
+// The header block is rewritten whole when a RIFF is closed (its super
+// indexes change). When that rewrite fails, the write fails before its
+// sample, which then does not count; while the block stays stale every
+// write says so; once it can be written again the file is whole, its
+// counts those of the samples in it.
+TEST(WriterFailure, RefusedHeaderRewriteAtARiffEndFailsTheWrite) {
+    ContainerSettings settings;
+    settings.riffLimit = 24 << 10;
+    LimitedRecording rec(settings);
+    rec.sink->state().refuseHeaderRewrites = true;
+    int number = 0;
+    for (; rec.write(number) == AVIERR_OK; ++number) {
+        ASSERT_LT(number, 100) << "a RIFF ends within a few dozen frames";
+    }
+    EXPECT_EQ(rec.writer->length(0), number) << "the failed sample does not count";
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(rec.write(number + i), AVIERR_FILEWRITE) << "the block is still stale";
+    }
+    rec.sink->state().refuseHeaderRewrites = false;
+    for (int i = 6; i < 150; ++i) {
+        ASSERT_EQ(rec.write(number + i), AVIERR_OK) << i;
+    }
+    ASSERT_EQ(rec.writer->finish(), AVIERR_OK);
+    const riffcheck::File file = rec.parse();
+    ASSERT_TRUE(file.ok()) << file.describeErrors();
+    ASSERT_GT(file.riffTypes.size(), 2u);
+    EXPECT_EQ(file.samples.size(), static_cast<size_t>(rec.writer->length(0)));
+    EXPECT_EQ(file.streams[0].header.length, file.samples.size());
+    EXPECT_EQ(file.extensionTotalFrames, file.samples.size());
+    // Every sample reported written is in the file, in order, among those
+    // whose counts could not be written.
+    size_t found = 0;
+    for (const riffcheck::Sample& sample : file.samples) {
+        if (found < rec.reported.size() &&
+            riffcheck::sampleData(rec.sink->state().bytes, sample) ==
+                fixtures::dibFrame(kWidth, kHeight, rec.reported[found])) {
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, rec.reported.size());
+}
+
 TEST(WriterFailure, WriterWithoutSinkRefusesEveryWrite) {
     AviWriter writer(nullptr, {});
     const int stream = writer.addStream(fixtures::videoInfo(kWidth, kHeight));

@@ -171,6 +171,31 @@ TEST_F(Avirec, RefusedFrameIsAnErrorWithThePluginsMessage) {
     EXPECT_NE(run.output.find("frame 0 could not be written"), std::string::npos) << run.output;
 }
 
+// A write refused by the system ends the recording with the layer's reason
+// in the message, and the frames before it stay a complete movie.
+TEST_F(Avirec, FileSizeLimitEndsTheRecordingWithItsReason) {
+    for (const char* codec : {"full", "mjpeg"}) {
+        const std::string movie = dir_.file(std::string(codec) + ".avi");
+        const RunResult run =
+            runAvirec("--codec " + std::string(codec) + " --size 64x64 --frames 2000 " +
+                          shellQuote(movie),
+                      "prlimit --fsize=100000");
+        EXPECT_EQ(run.status, 1) << codec << ": " << run.output;
+        EXPECT_NE(run.output.find(" could not be written: the file has reached the largest size "
+                                  "allowed\n"),
+                  std::string::npos)
+            << codec << ": " << run.output;
+        DecodedVideo video;
+        ASSERT_TRUE(decodeVideo(movie, video)) << codec;
+        ASSERT_GT(video.frames.size(), 0u) << codec;
+        EXPECT_NE(run.output.find("frame " + std::to_string(video.frames.size()) +
+                                  " could not be written"),
+                  std::string::npos)
+            << codec << ": every frame before the failed one is in the movie\n"
+            << run.output;
+    }
+}
+
 TEST_F(Avirec, ListsTheCompressorsAndHelps) {
     const RunResult codecs = runAvirec("--list-codecs");
     EXPECT_EQ(codecs.status, 0);

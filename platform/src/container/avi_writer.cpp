@@ -1,48 +1,222 @@
-// The AVI writer: samples go out as chunks of the movi list of the RIFF
-// being filled; a RIFF that would grow past the limit is closed with its
-// indexes (riff_sequence.cpp) and the recording continues in an extension
-// RIFF. After every sample the counts of the header block are brought up to
-// date in place, so that a file whose writer never finished still tells a
-// reader its whole length.
+// The AVI writer, in the order the file is written:
+//
+//   header      the header block goes out before the first sample, and its
+//               counts are brought up to date in place after every sample,
+//               so that a file whose writer never finished still tells a
+//               reader its whole length;
+//   sample      each sample is a chunk of the movi list of the RIFF being
+//               filled;
+//   next RIFF   a RIFF that would grow past the limit is closed and the
+//               recording goes on in an extension RIFF ('AVIX');
+//   indexes     closing a RIFF appends its standard indexes (and, for the
+//               first, the idx1) and sets its sizes;
+//   finish      the last RIFF is closed and the header rewritten whole.
+//
+// The records themselves are built in header_and_indexes.cpp; what the
+// writer knows of the file is its FileLayout (file_layout.h). A failure that
+// no lower layer explained records its reason here (failure_reason.h).
 #include "container/avi_writer.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "container/index_chunks.h"
-#include "container/writer_impl.h"
+#include "api/failure_reason.h"
+#include "container/file_layout.h"
+#include "container/header_and_indexes.h"
+#include "riff/chunk_writer.h"
 
 namespace avifile {
 
+namespace {
+
+// The largest sample: the standard index keeps a flag in the top bit of
+// the size.
+constexpr uint64_t kMaxSampleBytes = 0x7FFFFFFF;
+
+// The largest extent of a RIFF: its 32-bit size field plus its header.
+constexpr uint64_t kMaxRiffExtent = kMaxChunkSize + 8;
+
+// The most streams: two decimal digits in chunk codes.
+constexpr size_t kMaxStreams = 100;
+
+// Fails the call with `status`, saying why unless a lower layer (the sink)
+// already did.
+HRESULT refuse(HRESULT status, const std::string& reason) {
+    setFailureReason(reason, false);
+    return status;
+}
+
+std::string sampleTooLarge(size_t bytes) {
+    return "a sample of " + std::to_string(bytes) + " bytes is larger than an AVI file can hold";
+}
+
+}  // namespace
+
+struct AviWriter::Impl {
+    // Without a sink, one that refuses every byte: each write then fails
+    // with AVIERR_FILEWRITE instead of touching a null pointer.
+    Impl(std::unique_ptr<ByteSink> ownedSink, const ContainerSettings& chosen)
+        : sink(ownedSink != nullptr ? std::move(ownedSink) : std::make_unique<MemorySink>(0)),
+          chunks(*sink),
+          settings(chosen) {
+        layout.superIndexCapacity = std::max<uint32_t>(settings.superIndexEntries, 1);
+    }
+
+    // header
+    HRESULT writeHeader();
+    bool refreshHeader();
+    bool writeCounts();
+    // sample
+    HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+    bool syncIfDue(const StreamState& stream);
+    // next RIFF
+    uint64_t riffLimit() const;
+    bool superIndexFull() const;
+    uint64_t projectedRiffExtent(int stream, size_t bytes) const;
+    HRESULT startNextRiff();
+    HRESULT openRiff();
+    // indexes
+    HRESULT closeRiff();
+    void patchSizesInPlace();
+    // finish
+    void describeStreamsWithoutFormat();
+    HRESULT finish();
+
+    std::unique_ptr<ByteSink> sink;
+    ChunkWriter chunks;
+    ContainerSettings settings;
+    FileLayout layout;
+    std::vector<uint8_t> headerBlock;  // as on disk
+    HeaderLayout headerLayout;
+    std::vector<ByteRange> changedRanges;
+    // A write of the header failed: the next one rewrites the whole block.
+    bool headerOnDiskStale = false;
+    double syncedSeconds = 0.0;  // media time of the last flush
+    bool finished = false;
+    HRESULT finishResult = AVIERR_OK;
+};
+
+// ---------------------------------------------------------------------------
+// Setting up: the writer, its streams and their formats.
+
+AviWriter::AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings)
+    : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
+
+std::unique_ptr<AviWriter> AviWriter::resume(std::unique_ptr<ByteSink> sink, FileLayout layout,
+                                             size_t headerBytes) {
+    auto writer = std::make_unique<AviWriter>(std::move(sink), ContainerSettings{});
+    Impl& impl = *writer->impl_;
+    impl.layout = std::move(layout);
+    impl.layout.headerWritten = true;
+    if (!buildHeaderBlock(impl.layout, impl.headerBlock, &impl.headerLayout) ||
+        impl.headerBlock.size() != headerBytes) {
+        return nullptr;
+    }
+    // What is on disk may differ from the block: the first refresh writes it
+    // whole.
+    impl.headerOnDiskStale = true;
+    return writer;
+}
+
+// Without finish() the file is left as a crash would leave it; its counts
+// are current already, unless the last write of the header failed: then it
+// is tried once more. Nobody is left to hear of a failure here; the file
+// then keeps the counts of the last header that reached it. Completing the
+// file is the caller's decision, made by calling finish().
+AviWriter::~AviWriter() {
+    if (!impl_->finished && impl_->headerOnDiskStale) {
+        static_cast<void>(impl_->refreshHeader());
+    }
+}
+
+int AviWriter::addStream(const AVISTREAMINFOA& info) {
+    FileLayout& layout = impl_->layout;
+    if (layout.headerWritten || impl_->finished || layout.streams.size() >= kMaxStreams) {
+        return -1;
+    }
+    StreamState stream;
+    stream.info = info;
+    const int number = static_cast<int>(layout.streams.size());
+    stream.chunkId = sampleChunkId(number, info, stream.format);
+    stream.indexId = standardIndexId(number);
+    layout.streams.push_back(std::move(stream));
+    return number;
+}
+
+void AviWriter::setHandler(int stream, DWORD fccHandler) {
+    if (stream < 0 || static_cast<size_t>(stream) >= impl_->layout.streams.size()) {
+        return;
+    }
+    impl_->layout.streams[static_cast<size_t>(stream)].info.fccHandler = fccHandler;
+}
+
+HRESULT AviWriter::setFormat(int stream, const void* format, size_t bytes) {
+    FileLayout& layout = impl_->layout;
+    if (stream < 0 || static_cast<size_t>(stream) >= layout.streams.size()) {
+        return AVIERR_BADPARAM;
+    }
+    if (format == nullptr && bytes > 0) {
+        return AVIERR_BADPARAM;
+    }
+    if (bytes > kMaxChunkSize / 2) {
+        return refuse(AVIERR_BADSIZE, "a stream format of " + std::to_string(bytes) +
+                                          " bytes is larger than an AVI file can hold");
+    }
+    StreamState& target = layout.streams[static_cast<size_t>(stream)];
+    const auto* begin = static_cast<const uint8_t*>(format);
+    const std::vector<uint8_t> wanted(begin, begin + bytes);
+    if (layout.headerWritten || impl_->finished) {
+        // The header block is laid out: only the same format again.
+        return target.formatSet && target.format == wanted
+                   ? AVIERR_OK
+                   : refuse(AVIERR_UNSUPPORTED,
+                            "the stream format cannot change once samples are written");
+    }
+    target.format = wanted;
+    target.formatSet = true;
+    target.chunkId = sampleChunkId(stream, target.info, target.format);
+    return AVIERR_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Header: the block at the start of the file, then its counts kept current.
+
+// Writes the header block; the first RIFF and its movi list are open from
+// then on.
 HRESULT AviWriter::Impl::writeHeader() {
-    if (!buildHeaderBlock(state, headerBlock, &headerLayout)) {
-        return AVIERR_BADSIZE;
+    if (!buildHeaderBlock(layout, headerBlock, &headerLayout)) {
+        return refuse(AVIERR_BADSIZE, "the stream headers are larger than an AVI file can hold");
     }
     const ConstBuffer part{headerBlock.data(), headerBlock.size()};
     if (!sink->append({&part, 1})) {
         return AVIERR_FILEWRITE;
     }
-    state.headerWritten = true;
-    state.riff.open = true;
-    state.riff.first = true;
-    state.riff.start = 0;
-    state.riff.moviStart = headerBlock.size() - 12;
+    layout.headerWritten = true;
+    layout.riff.open = true;
+    layout.riff.first = true;
+    layout.riff.start = 0;
+    layout.riff.moviStart = headerBlock.size() - 12;
     return AVIERR_OK;
 }
 
 // Rewrites the header block in place with the counts, sizes and super
 // indexes of now. The block's size never changes once written, so this
-// needs no new room.
+// needs no new room. False when the block could not be written; the next
+// refresh tries again.
 bool AviWriter::Impl::refreshHeader() {
-    if (!state.headerWritten) {
+    if (!layout.headerWritten) {
         return true;
     }
     std::vector<uint8_t> block;
-    HeaderLayout layout;
-    if (!buildHeaderBlock(state, block, &layout) || block.size() != headerBlock.size()) {
+    HeaderLayout rebuilt;
+    if (!buildHeaderBlock(layout, block, &rebuilt) || block.size() != headerBlock.size()) {
+        setFailureReason("the header block no longer fits its place in the file", false);
         return false;
     }
     headerBlock = std::move(block);
-    headerLayout = std::move(layout);
+    headerLayout = std::move(rebuilt);
     headerOnDiskStale = !sink->writeAt(0, headerBlock.data(), headerBlock.size());
     return !headerOnDiskStale;
 }
@@ -51,13 +225,13 @@ bool AviWriter::Impl::refreshHeader() {
 // that changed, in a few small writes (the main and first stream headers
 // lie close together and go as one).
 bool AviWriter::Impl::writeCounts() {
-    if (!state.headerWritten) {
+    if (!layout.headerWritten) {
         return true;
     }
     if (headerOnDiskStale) {
         return refreshHeader();
     }
-    refreshCountRecords(state, headerLayout, headerBlock, changedRanges);
+    refreshCountRecords(layout, headerLayout, headerBlock, changedRanges);
     for (const ByteRange& range : changedRanges) {
         if (!sink->writeAt(range.offset, headerBlock.data() + range.offset, range.size)) {
             headerOnDiskStale = true;
@@ -67,12 +241,267 @@ bool AviWriter::Impl::writeCounts() {
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// Sample: a chunk in the movi list of the RIFF being filled.
+
+HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
+    return impl_->writeSample(stream, data, bytes, keyFrame);
+}
+
+HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
+    if (finished) {
+        return refuse(AVIERR_UNSUPPORTED, "the movie is finished already");
+    }
+    if (stream < 0 || static_cast<size_t>(stream) >= layout.streams.size()) {
+        return AVIERR_BADPARAM;
+    }
+    if (data == nullptr && bytes > 0) {
+        return AVIERR_BADPARAM;
+    }
+    if (bytes > kMaxSampleBytes) {
+        return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
+    }
+    StreamState& target = layout.streams[static_cast<size_t>(stream)];
+    if (!target.formatSet) {
+        return refuse(AVIERR_BADFORMAT, "the stream has no format before its first sample");
+    }
+    if (!layout.headerWritten) {
+        if (const HRESULT status = writeHeader(); status != AVIERR_OK) {
+            return status;
+        }
+    }
+    if (!layout.riff.open) {
+        // The last extension RIFF could not be begun: begin it now.
+        if (const HRESULT status = openRiff(); status != AVIERR_OK) {
+            return status;
+        }
+    }
+    const bool riffHasSamples =
+        std::any_of(layout.streams.begin(), layout.streams.end(),
+                    [](const StreamState& s) { return !s.riffSamples.empty(); });
+    if (riffHasSamples && projectedRiffExtent(stream, bytes) > riffLimit()) {
+        if (const HRESULT status = startNextRiff(); status != AVIERR_OK) {
+            return status;
+        }
+    }
+    if (projectedRiffExtent(stream, bytes) > kMaxRiffExtent) {
+        return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
+    }
+    const uint64_t position = sink->size();
+    const ChunkStatus written = chunks.appendChunk(target.chunkId, data, bytes);
+    if (written == ChunkStatus::tooLarge) {
+        return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
+    }
+    if (written != ChunkStatus::ok) {
+        return AVIERR_FILEWRITE;
+    }
+    noteSample(layout, static_cast<size_t>(stream), position, static_cast<uint32_t>(bytes),
+               keyFrame);
+    // The sample stays in the file and in its indexes even when its counts
+    // could not be written; the call says so all the same.
+    return writeCounts() && syncIfDue(target) ? AVIERR_OK : AVIERR_FILEWRITE;
+}
+
+// Flushes the file to the device once `stream` has gone the interval of
+// media past the last flush, so that a power cut loses at most that much.
+bool AviWriter::Impl::syncIfDue(const StreamState& stream) {
+    if (settings.syncSeconds <= 0.0) {
+        return true;
+    }
+    const double now = streamSeconds(stream);
+    if (now - syncedSeconds < settings.syncSeconds) {
+        return true;
+    }
+    syncedSeconds = now;
+    return sink->sync();
+}
+
+bool AviWriter::holdsContent() const {
+    if (impl_->layout.headerWritten) {
+        return true;
+    }
+    return std::any_of(impl_->layout.streams.begin(), impl_->layout.streams.end(),
+                       [](const StreamState& stream) { return stream.formatSet; });
+}
+
+int64_t AviWriter::length(int stream) const {
+    if (stream < 0 || static_cast<size_t>(stream) >= impl_->layout.streams.size()) {
+        return 0;
+    }
+    return impl_->layout.streams[static_cast<size_t>(stream)].chunks;
+}
+
+// ---------------------------------------------------------------------------
+// Next RIFF: when the one being filled is full, and starting another.
+
+uint64_t AviWriter::Impl::riffLimit() const {
+    // With one entry left in the super indexes, the last RIFF grows as far
+    // as its size field allows.
+    if (superIndexFull()) {
+        return kMaxRiffExtent;
+    }
+    return std::min(settings.riffLimit, kMaxRiffExtent);
+}
+
+bool AviWriter::Impl::superIndexFull() const {
+    return std::any_of(layout.streams.begin(), layout.streams.end(), [&](const StreamState& s) {
+        return s.superIndex.size() + 1 >= layout.superIndexCapacity;
+    });
+}
+
+// The extent of the RIFF being filled once it holds one more sample of
+// `bytes` for `stream`, with its standard indexes (and idx1) added.
+uint64_t AviWriter::Impl::projectedRiffExtent(int stream, size_t bytes) const {
+    uint64_t extent = sink->size() + chunkExtent(bytes) - layout.riff.start;
+    for (size_t s = 0; s < layout.streams.size(); ++s) {
+        const size_t entries =
+            layout.streams[s].riffSamples.size() + (static_cast<int>(s) == stream ? 1 : 0);
+        if (entries > 0) {
+            extent += standardIndexExtent(entries);
+        }
+    }
+    if (layout.riff.first) {
+        extent += firstIndexExtent(layout.firstIndex.size() + 1);
+    }
+    return extent;
+}
+
+// Closes the RIFF being filled, brings the header block (its super indexes
+// and the first RIFF's sizes) up to date and opens an extension RIFF. When
+// the header could not be written, the call fails before the next RIFF is
+// begun; the next sample begins it, and its counts rewrite the whole block.
+HRESULT AviWriter::Impl::startNextRiff() {
+    if (superIndexFull()) {
+        // No room left in the super index for another RIFF, and this one is
+        // as large as it can be: the file takes no more.
+        return refuse(AVIERR_FILEWRITE,
+                      "the movie has reached the largest size that an AVI file can index");
+    }
+    if (const HRESULT status = closeRiff(); status != AVIERR_OK) {
+        return status;
+    }
+    if (!refreshHeader()) {
+        return AVIERR_FILEWRITE;
+    }
+    return openRiff();
+}
+
+// Starts an extension RIFF with its movi list; both sizes stay 0 (to the
+// end of the file, for a scanning reader) until the RIFF is closed. The two
+// headers go out in one append.
+HRESULT AviWriter::Impl::openRiff() {
+    MemorySink headers;
+    ChunkWriter writer(headers);
+    ChunkToken riff;
+    ChunkToken movi;
+    if (writer.beginList(kRiffId, kAviExtensionType, riff) != ChunkStatus::ok ||
+        writer.beginList(kListId, kMoviListType, movi) != ChunkStatus::ok) {
+        return refuse(AVIERR_INTERNAL, "the headers of the next RIFF could not be built");
+    }
+    const uint64_t start = sink->size();
+    const ConstBuffer part{headers.bytes().data(), headers.bytes().size()};
+    if (!sink->append({&part, 1})) {
+        return AVIERR_FILEWRITE;
+    }
+    layout.riff.open = true;
+    layout.riff.first = false;
+    layout.riff.start = start + riff.position;
+    layout.riff.moviStart = start + movi.position;
+    return AVIERR_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Indexes: closing a RIFF.
+
+// Closes the RIFF being filled: its standard indexes at the end of its movi
+// list, for the first RIFF the idx1 after it, then the sizes. The indexes
+// are built in memory and go out in one append, so a full disk leaves the
+// RIFF as it was (still open). The header block, which lists the new
+// standard indexes in its super indexes, is the caller's to refresh.
+HRESULT AviWriter::Impl::closeRiff() {
+    constexpr const char* kIndexesTooLarge = "the indexes are larger than an AVI file can hold";
+    const uint64_t indexStart = sink->size();
+    MemorySink indexes;
+    ChunkWriter indexWriter(indexes);
+    std::vector<std::pair<size_t, SuperIndexEntry>> pending;
+    for (size_t s = 0; s < layout.streams.size(); ++s) {
+        const StreamState& stream = layout.streams[s];
+        if (stream.riffSamples.empty()) {
+            continue;
+        }
+        SuperIndexEntry entry;
+        if (appendStandardIndex(indexWriter, stream, layout.riff.moviStart, indexStart, entry) !=
+            ChunkStatus::ok) {
+            return refuse(AVIERR_BADSIZE, kIndexesTooLarge);
+        }
+        pending.emplace_back(s, entry);
+    }
+    const uint64_t moviEnd = indexStart + indexes.size();
+    if (layout.riff.first && appendFirstIndex(indexWriter, layout.firstIndex) != ChunkStatus::ok) {
+        return refuse(AVIERR_BADSIZE, kIndexesTooLarge);
+    }
+    const uint64_t riffEnd = indexStart + indexes.size();
+    const ChunkToken riff{layout.riff.start};
+    const ChunkToken movi{layout.riff.moviStart};
+    const uint64_t riffSize = riffEnd - (riff.position + 8);
+    const uint64_t moviSize = moviEnd - (movi.position + 8);
+    if (riffSize > kMaxChunkSize) {
+        return refuse(AVIERR_BADSIZE, kIndexesTooLarge);
+    }
+    const ConstBuffer part{indexes.bytes().data(), indexes.bytes().size()};
+    if (!sink->append({&part, 1})) {
+        return AVIERR_FILEWRITE;
+    }
+    if (chunks.setSize(movi, moviSize) != ChunkStatus::ok ||
+        chunks.setSize(riff, riffSize) != ChunkStatus::ok) {
+        return AVIERR_FILEWRITE;
+    }
+    for (const auto& [stream, entry] : pending) {
+        layout.streams[stream].superIndex.push_back(entry);
+    }
+    for (StreamState& stream : layout.streams) {
+        stream.riffSamples.clear();
+    }
+    if (layout.riff.first) {
+        layout.firstRiffSize = static_cast<uint32_t>(riffSize);
+        layout.firstMoviSize = static_cast<uint32_t>(moviSize);
+        layout.firstIndex.clear();
+        layout.firstIndex.shrink_to_fit();
+    }
+    layout.riff.open = false;
+    return AVIERR_OK;
+}
+
+// When the indexes cannot be appended, the sizes of the open RIFF and its
+// movi list are set to what the file holds, in place, so that readers see
+// complete lists; the main header stops claiming an index. Only ever done
+// on the way out of a finish() that has failed already: a failure here
+// changes neither its result nor its reason, that of the first failure.
+void AviWriter::Impl::patchSizesInPlace() {
+    const uint64_t end = sink->size();
+    const auto moviSize = static_cast<uint32_t>(
+        std::min<uint64_t>(end - (layout.riff.moviStart + 8), kMaxChunkSize));
+    const auto riffSize = static_cast<uint32_t>(
+        std::min<uint64_t>(end - (layout.riff.start + 8), kMaxChunkSize));
+    if (layout.riff.first) {
+        // Written with the header block.
+        layout.firstMoviSize = moviSize;
+        layout.firstRiffSize = riffSize;
+        layout.indexLost = true;
+    } else if (chunks.setSize(ChunkToken{layout.riff.moviStart}, moviSize) == ChunkStatus::ok) {
+        static_cast<void>(chunks.setSize(ChunkToken{layout.riff.start}, riffSize));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Finish: the last RIFF closed, the header written whole, stale bytes cut.
+
 // A video stream without a format would make readers refuse the file; an
 // uncompressed 24-bit DIB of the stream's frame rectangle makes it an empty
 // movie of that size.
 void AviWriter::Impl::describeStreamsWithoutFormat() {
-    for (size_t number = 0; number < state.streams.size(); ++number) {
-        StreamState& stream = state.streams[number];
+    for (size_t number = 0; number < layout.streams.size(); ++number) {
+        StreamState& stream = layout.streams[number];
         const RECT& frame = stream.info.rcFrame;
         const int64_t width = int64_t{frame.right} - frame.left;
         const int64_t height = int64_t{frame.bottom} - frame.top;
@@ -97,195 +526,33 @@ void AviWriter::Impl::describeStreamsWithoutFormat() {
     }
 }
 
-AviWriter::AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings)
-    : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
+HRESULT AviWriter::finish() { return impl_->finish(); }
 
-std::unique_ptr<AviWriter> AviWriter::resume(std::unique_ptr<ByteSink> sink, WriterState state,
-                                             size_t headerBytes) {
-    auto writer = std::make_unique<AviWriter>(std::move(sink), ContainerSettings{});
-    Impl& impl = *writer->impl_;
-    impl.state = std::move(state);
-    impl.state.headerWritten = true;
-    if (!buildHeaderBlock(impl.state, impl.headerBlock, &impl.headerLayout) ||
-        impl.headerBlock.size() != headerBytes) {
-        return nullptr;
+HRESULT AviWriter::Impl::finish() {
+    if (finished) {
+        return finishResult;
     }
-    // What is on disk may differ from the block: the first refresh writes it
-    // whole.
-    impl.headerOnDiskStale = true;
-    return writer;
-}
-
-// Without finish() the file is left as a crash would leave it; its counts
-// are current already. Completing the file is the caller's decision, made by
-// calling finish().
-AviWriter::~AviWriter() {
-    if (!impl_->finished && impl_->headerOnDiskStale) {
-        impl_->refreshHeader();
-    }
-}
-
-int AviWriter::addStream(const AVISTREAMINFOA& info) {
-    constexpr size_t kMaxStreams = 100;  // two decimal digits in chunk codes
-    if (impl_->state.headerWritten || impl_->finished ||
-        impl_->state.streams.size() >= kMaxStreams) {
-        return -1;
-    }
-    StreamState stream;
-    stream.info = info;
-    const int number = static_cast<int>(impl_->state.streams.size());
-    stream.chunkId = sampleChunkId(number, info, stream.format);
-    stream.indexId = standardIndexId(number);
-    impl_->state.streams.push_back(std::move(stream));
-    return number;
-}
-
-void AviWriter::setHandler(int stream, DWORD fccHandler) {
-    if (stream < 0 || static_cast<size_t>(stream) >= impl_->state.streams.size()) {
-        return;
-    }
-    impl_->state.streams[static_cast<size_t>(stream)].info.fccHandler = fccHandler;
-}
-
-HRESULT AviWriter::setFormat(int stream, const void* format, size_t bytes) {
-    if (stream < 0 || static_cast<size_t>(stream) >= impl_->state.streams.size()) {
-        return AVIERR_BADPARAM;
-    }
-    if (format == nullptr && bytes > 0) {
-        return AVIERR_BADPARAM;
-    }
-    if (bytes > kMaxChunkSize / 2) {
-        return AVIERR_BADSIZE;
-    }
-    StreamState& target = impl_->state.streams[static_cast<size_t>(stream)];
-    const auto* begin = static_cast<const uint8_t*>(format);
-    const std::vector<uint8_t> wanted(begin, begin + bytes);
-    if (impl_->state.headerWritten || impl_->finished) {
-        // The header block is laid out: only the same format again.
-        return target.formatSet && target.format == wanted ? AVIERR_OK : AVIERR_UNSUPPORTED;
-    }
-    target.format = wanted;
-    target.formatSet = true;
-    target.chunkId = sampleChunkId(stream, target.info, target.format);
-    return AVIERR_OK;
-}
-
-HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
-    Impl& impl = *impl_;
-    if (impl.finished) {
-        return AVIERR_UNSUPPORTED;
-    }
-    if (stream < 0 || static_cast<size_t>(stream) >= impl.state.streams.size()) {
-        return AVIERR_BADPARAM;
-    }
-    if (data == nullptr && bytes > 0) {
-        return AVIERR_BADPARAM;
-    }
-    if (bytes > kMaxSampleBytes) {
-        return AVIERR_BADSIZE;
-    }
-    StreamState& target = impl.state.streams[static_cast<size_t>(stream)];
-    if (!target.formatSet) {
-        return AVIERR_BADFORMAT;
-    }
-    if (!impl.state.headerWritten) {
-        const HRESULT status = impl.writeHeader();
-        if (status != AVIERR_OK) {
-            return status;
-        }
-    }
-    if (!impl.state.riff.open) {
-        const HRESULT status = impl.openRiff();
-        if (status != AVIERR_OK) {
-            return status;
-        }
-    }
-    bool riffHasSamples = false;
-    for (const StreamState& s : impl.state.streams) {
-        riffHasSamples = riffHasSamples || !s.riffSamples.empty();
-    }
-    if (riffHasSamples && impl.projectedRiffExtent(stream, bytes) > impl.riffLimit()) {
-        if (impl.superIndexFull()) {
-            // No room left in the super index for another RIFF, and this
-            // one is as large as it can be: the file takes no more.
-            return AVIERR_FILEWRITE;
-        }
-        HRESULT status = impl.closeRiff();
-        if (status == AVIERR_OK) {
-            status = impl.openRiff();
-        }
-        if (status != AVIERR_OK) {
-            return status;
-        }
-    }
-    if (impl.projectedRiffExtent(stream, bytes) > kMaxRiffExtent) {
-        return AVIERR_BADSIZE;
-    }
-    const uint64_t position = impl.sink->size();
-    const ChunkStatus written = impl.chunks.appendChunk(target.chunkId, data, bytes);
-    if (written != ChunkStatus::ok) {
-        return written == ChunkStatus::tooLarge ? AVIERR_BADSIZE : AVIERR_FILEWRITE;
-    }
-    noteSample(impl.state, static_cast<size_t>(stream), position, static_cast<uint32_t>(bytes),
-               keyFrame);
-    return impl.writeCounts() && impl.syncIfDue(target) ? AVIERR_OK : AVIERR_FILEWRITE;
-}
-
-// Flushes the file to the device once `stream` has gone the interval of
-// media past the last flush, so that a power cut loses at most that much.
-bool AviWriter::Impl::syncIfDue(const StreamState& stream) {
-    if (settings.syncSeconds <= 0.0) {
-        return true;
-    }
-    const double now = streamSeconds(stream);
-    if (now - syncedSeconds < settings.syncSeconds) {
-        return true;
-    }
-    syncedSeconds = now;
-    return sink->sync();
-}
-
-bool AviWriter::holdsContent() const {
-    if (impl_->state.headerWritten) {
-        return true;
-    }
-    return std::any_of(impl_->state.streams.begin(), impl_->state.streams.end(),
-                       [](const StreamState& stream) { return stream.formatSet; });
-}
-
-int64_t AviWriter::length(int stream) const {
-    if (stream < 0 || static_cast<size_t>(stream) >= impl_->state.streams.size()) {
-        return 0;
-    }
-    return impl_->state.streams[static_cast<size_t>(stream)].chunks;
-}
-
-HRESULT AviWriter::finish() {
-    Impl& impl = *impl_;
-    if (impl.finished) {
-        return impl.finishResult;
-    }
-    impl.finished = true;
+    finished = true;
     HRESULT result = AVIERR_OK;
-    if (!impl.state.headerWritten) {
-        impl.describeStreamsWithoutFormat();
-        result = impl.writeHeader();
+    if (!layout.headerWritten) {
+        describeStreamsWithoutFormat();
+        result = writeHeader();
     }
-    if (result == AVIERR_OK && !impl.state.riff.open && impl.state.headerWritten) {
-        // The last extension RIFF could not be begun: nothing to close.
-    } else if (result == AVIERR_OK) {
-        result = impl.closeRiff();
+    // A RIFF is not open when the last extension RIFF could not be begun:
+    // then there is nothing to close.
+    if (result == AVIERR_OK && layout.riff.open) {
+        result = closeRiff();
         if (result != AVIERR_OK) {
-            impl.patchSizesInPlace();
+            patchSizesInPlace();
         }
     }
-    if (!impl.refreshHeader() && result == AVIERR_OK) {
+    if (!refreshHeader() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
-    if (!impl.sink->discardStaleBytes() && result == AVIERR_OK) {
+    if (!sink->discardStaleBytes() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
-    impl.finishResult = result;
+    finishResult = result;
     return result;
 }
 

@@ -33,19 +33,19 @@ struct ContainerSettings {
 std::unique_ptr<ByteSink> createAviFileSink(const char* path,
                                             const FileSinkOptions& options = fileSinkOptions());
 
-struct WriterState;
+struct FileLayout;
 
 class AviWriter {
 public:
     AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);
 
     // Takes up a recording that an earlier writer left unfinished, from its
-    // state read back from the file (see repair.h); the sink's end is the
+    // layout read back from the file (see repair.cpp); the sink's end is the
     // end of the file's last whole chunk, and the header block that the
-    // state describes is the one on disk. finish() then completes the file
-    // as the earlier writer would have. Null when the state's header block
+    // layout describes is the one on disk. finish() then completes the file
+    // as the earlier writer would have. Null when the layout's header block
     // would not have the size `headerBytes` of the one on disk.
-    static std::unique_ptr<AviWriter> resume(std::unique_ptr<ByteSink> sink, WriterState state,
+    static std::unique_ptr<AviWriter> resume(std::unique_ptr<ByteSink> sink, FileLayout layout,
                                              size_t headerBytes);
     // Without finish(), the file stays as a crash would leave it: readable
     // by scanning, no indexes for the RIFF being filled, every sample
@@ -75,7 +75,9 @@ public:
     // AVIERR_FILEWRITE when the sink refuses the bytes; nothing of the
     // sample then counts, and the writer stays usable. When only the counts
     // could not be written, the sample stays in the file and in its indexes
-    // and the call still reports AVIERR_FILEWRITE.
+    // and the call still reports AVIERR_FILEWRITE. A refused write leaves
+    // the sink's reason, a refusal of the writer's own its reason
+    // (failure_reason.h).
     HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
 
     // Whether anything was given to be written: a stream's format or a

@@ -1,5 +1,5 @@
 // Finishing a recording whose writer died: the file is read back into the
-// state the writer had, what a cut write left behind is cut away, and the
+// layout the writer knew, what a cut write left behind is cut away, and the
 // writer's own finish() writes the indexes and the final headers.
 //
 // Reading goes in file order: the header block (which must be laid out as
@@ -9,7 +9,7 @@
 // walked until the first one that is not a whole sample (a torn chunk, the
 // marker over an earlier file's bytes, an index that was being written).
 // The file is cut there, which leaves it as readable as it was, and the
-// state goes to the writer, which completes the file in the order it always
+// layout goes to the writer, which completes the file in the order it always
 // does: indexes appended, sizes set, headers rewritten. Killed at any point
 // of that, the file stays readable, and a second repair finishes the job.
 #include <fcntl.h>
@@ -26,8 +26,8 @@
 #include "avifile_hooks.h"
 #include "codecs/key_frame_probe.h"
 #include "container/avi_writer.h"
-#include "container/header_block.h"
-#include "container/writer_state.h"
+#include "container/file_layout.h"
+#include "container/header_and_indexes.h"
 #include "riff/chunk_writer.h"
 
 namespace avifile {
@@ -99,7 +99,7 @@ bool readChunkHeader(const FileBytes& file, uint64_t at, ChunkHeader& chunk) {
 
 // What the walk of the file found.
 struct Survey {
-    WriterState state;
+    FileLayout layout;
     size_t headerBytes = 0;      // the header block, up to the first movi list's type
     uint64_t keep = 0;           // bytes that stay; the rest is cut away
     bool needsWork = false;      // anything to cut, close or rewrite
@@ -122,8 +122,8 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     if (le32(top + 12) != kListId || le32(top + 20) != kHeaderListType) {
         return refuse(survey, "its header is not laid out as this program writes it");
     }
-    WriterState& state = survey.state;
-    state.firstRiffSize = le32(top + 4);
+    FileLayout& layout = survey.layout;
+    layout.firstRiffSize = le32(top + 4);
     // A header block is a few dozen kilobytes; a larger one is no header
     // of ours, and is not read into memory.
     constexpr uint64_t kLargestHeader = 16u << 20;
@@ -205,10 +205,10 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             if (!header || !format || !superIndex) {
                 return refuse(survey, "its header is not laid out as this program writes it");
             }
-            const int number = static_cast<int>(state.streams.size());
+            const int number = static_cast<int>(layout.streams.size());
             stream.chunkId = sampleChunkId(number, stream.info, stream.format);
             stream.indexId = standardIndexId(number);
-            state.streams.push_back(std::move(stream));
+            layout.streams.push_back(std::move(stream));
         } else if (chunk.id == kListId && chunk.size >= 16 &&
                    le32(data.data()) == kExtensionListType && !extensionSeen &&
                    le32(data.data() + 4) == kExtensionHeaderId &&
@@ -219,7 +219,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
         }
         at += chunkExtent(chunk.size);
     }
-    if (!mainHeaderSeen || !extensionSeen || state.streams.empty() || state.streams.size() > 100) {
+    if (!mainHeaderSeen || !extensionSeen || layout.streams.empty() || layout.streams.size() > 100) {
         return refuse(survey, "its header is not laid out as this program writes it");
     }
     // A frame wider or taller than a stream header's 16-bit rectangle holds
@@ -228,7 +228,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     if (!file.read(32, main, sizeof main)) {
         return refuse(survey, "its header is damaged");
     }
-    for (StreamState& stream : state.streams) {
+    for (StreamState& stream : layout.streams) {
         if (stream.info.fccType == streamtypeVIDEO) {
             RECT& frame = stream.info.rcFrame;
             if (frame.right == INT16_MAX && le32(main + 32) > INT16_MAX) {
@@ -240,16 +240,16 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             break;
         }
     }
-    state.superIndexCapacity = std::max<uint32_t>(capacity, 1);
+    layout.superIndexCapacity = std::max<uint32_t>(capacity, 1);
     uint8_t movi[12];
     if (!file.read(headerListEnd, movi, sizeof movi) || le32(movi) != kListId ||
         le32(movi + 8) != kMoviListType) {
         return refuse(survey, "its header is damaged");
     }
-    state.firstMoviSize = le32(movi + 4);
-    state.headerWritten = true;
-    state.riff.start = 0;
-    state.riff.moviStart = headerListEnd;
+    layout.firstMoviSize = le32(movi + 4);
+    layout.headerWritten = true;
+    layout.riff.start = 0;
+    layout.riff.moviStart = headerListEnd;
     survey.headerBytes = static_cast<size_t>(headerListEnd + 12);
     return true;
 }
@@ -259,10 +259,10 @@ struct ChunkCodes {
     std::map<uint32_t, size_t> samples;
     std::map<uint32_t, size_t> indexes;
 
-    explicit ChunkCodes(const WriterState& state) {
-        for (size_t s = 0; s < state.streams.size(); ++s) {
-            samples[state.streams[s].chunkId] = s;
-            indexes[state.streams[s].indexId] = s;
+    explicit ChunkCodes(const FileLayout& layout) {
+        for (size_t s = 0; s < layout.streams.size(); ++s) {
+            samples[layout.streams[s].chunkId] = s;
+            indexes[layout.streams[s].indexId] = s;
         }
     }
 };
@@ -270,9 +270,9 @@ struct ChunkCodes {
 // Counts a sample, and lists it for the indexes that finish() writes, with
 // its key-frame flag read from the sample itself. (Samples of a closed RIFF
 // are listed too, and the lists cleared when the RIFF ends.)
-void countSample(WriterState& state, const FileBytes& file, size_t streamNumber,
+void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
                  uint64_t position, uint32_t size, bool probe) {
-    const StreamState& stream = state.streams[streamNumber];
+    const StreamState& stream = layout.streams[streamNumber];
     bool keyFrame = true;
     if (probe && stream.info.fccType == streamtypeVIDEO && stream.format.size() >= 20) {
         codecs::ProbedFormat format;
@@ -285,7 +285,7 @@ void countSample(WriterState& state, const FileBytes& file, size_t streamNumber,
                        codecs::sampleIsKeyFrame(format, data);
         }
     }
-    noteSample(state, streamNumber, position, size, keyFrame);
+    noteSample(layout, streamNumber, position, size, keyFrame);
 }
 
 // A RIFF that was closed: every chunk of its movi list inside the list, a
@@ -294,27 +294,27 @@ void countSample(WriterState& state, const FileBytes& file, size_t streamNumber,
 // `indexed` tells whether its indexes are there.
 bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t riffEnd,
                     Survey& survey, bool& indexed) {
-    WriterState& state = survey.state;
+    FileLayout& layout = survey.layout;
     ChunkHeader movi;
-    if (!readChunkHeader(file, state.riff.moviStart, movi)) {
+    if (!readChunkHeader(file, layout.riff.moviStart, movi)) {
         return refuse(survey, "a RIFF of it is damaged");
     }
-    const uint64_t moviEnd = state.riff.moviStart + 8 + uint64_t{movi.size};
+    const uint64_t moviEnd = layout.riff.moviStart + 8 + uint64_t{movi.size};
     if (movi.size < 4 || moviEnd > riffEnd) {
         return refuse(survey, "a RIFF of it is damaged");
     }
-    std::vector<uint64_t> unitsHere(state.streams.size(), 0);  // samples, or bytes / sample size
-    std::vector<bool> indexHere(state.streams.size(), false);
-    std::vector<SuperIndexEntry> entries(state.streams.size());
-    uint64_t at = state.riff.moviStart + 12;
+    std::vector<uint64_t> unitsHere(layout.streams.size(), 0);  // samples, or bytes / sample size
+    std::vector<bool> indexHere(layout.streams.size(), false);
+    std::vector<SuperIndexEntry> entries(layout.streams.size());
+    uint64_t at = layout.riff.moviStart + 12;
     while (at < moviEnd) {
         ChunkHeader chunk;
         if (!readChunkHeader(file, at, chunk) || at + 8 + uint64_t{chunk.size} > moviEnd) {
             return refuse(survey, "a RIFF of it is damaged");
         }
         if (const auto sample = codes.samples.find(chunk.id); sample != codes.samples.end()) {
-            countSample(state, file, sample->second, at, chunk.size, false);
-            const uint32_t sampleSize = state.streams[sample->second].info.dwSampleSize;
+            countSample(layout, file, sample->second, at, chunk.size, false);
+            const uint32_t sampleSize = layout.streams[sample->second].info.dwSampleSize;
             unitsHere[sample->second] += sampleSize > 0 ? chunk.size / sampleSize : 1;
         } else if (const auto index = codes.indexes.find(chunk.id); index != codes.indexes.end()) {
             const uint64_t duration = std::min<uint64_t>(unitsHere[index->second], UINT32_MAX);
@@ -325,22 +325,22 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
         at += chunkExtent(chunk.size);
     }
     indexed = true;
-    for (size_t s = 0; s < state.streams.size(); ++s) {
+    for (size_t s = 0; s < layout.streams.size(); ++s) {
         if (unitsHere[s] > 0 && !indexHere[s]) {
             indexed = false;
         }
     }
     ChunkHeader after;
-    if (state.riff.first &&
+    if (layout.riff.first &&
         (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId)) {
         indexed = false;
     }
     if (!indexed) {
         return true;
     }
-    for (size_t s = 0; s < state.streams.size(); ++s) {
+    for (size_t s = 0; s < layout.streams.size(); ++s) {
         if (indexHere[s]) {
-            state.streams[s].superIndex.push_back(entries[s]);
+            layout.streams[s].superIndex.push_back(entries[s]);
         }
     }
     return true;
@@ -349,9 +349,9 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
 // The RIFF being filled: its whole samples from the start of its movi list
 // on; the file keeps them and nothing after.
 void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey) {
-    WriterState& state = survey.state;
-    state.riff.open = true;
-    uint64_t at = state.riff.moviStart + 12;
+    FileLayout& layout = survey.layout;
+    layout.riff.open = true;
+    uint64_t at = layout.riff.moviStart + 12;
     for (;;) {
         ChunkHeader chunk;
         if (!readChunkHeader(file, at, chunk)) {
@@ -361,7 +361,7 @@ void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey
         if (sample == codes.samples.end() || chunk.size > file.size() - at - 8) {
             break;
         }
-        countSample(state, file, sample->second, at, chunk.size, true);
+        countSample(layout, file, sample->second, at, chunk.size, true);
         at += 8 + uint64_t{chunk.size};
         if ((chunk.size & 1) != 0) {
             if (at >= file.size()) {
@@ -374,16 +374,16 @@ void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey
 }
 
 bool readRiffs(const FileBytes& file, Survey& survey) {
-    WriterState& state = survey.state;
-    const ChunkCodes codes(state);
-    state.riff.first = true;
-    uint32_t riffSize = state.firstRiffSize;
+    FileLayout& layout = survey.layout;
+    const ChunkCodes codes(layout);
+    layout.riff.first = true;
+    uint32_t riffSize = layout.firstRiffSize;
     for (;;) {
         const bool closed = riffSize != 0;
-        const uint64_t riffEnd = state.riff.start + 8 + uint64_t{riffSize};
+        const uint64_t riffEnd = layout.riff.start + 8 + uint64_t{riffSize};
         bool indexed = false;
         if (closed && riffEnd <= file.size()) {
-            const WriterState before = state;
+            const FileLayout before = layout;
             if (!readClosedRiff(file, codes, riffEnd, survey, indexed)) {
                 return false;
             }
@@ -396,25 +396,25 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
                     le32(next) == kRiffId) {
                     return refuse(survey, "a RIFF of it lacks its indexes");
                 }
-                state = before;
+                layout = before;
             }
         }
         if (!closed || riffEnd > file.size() || !indexed) {
             readOpenRiff(file, codes, survey);
             bool riffHasSamples = false;
-            for (const StreamState& stream : state.streams) {
+            for (const StreamState& stream : layout.streams) {
                 riffHasSamples = riffHasSamples || !stream.riffSamples.empty();
             }
-            if (!riffHasSamples && !state.riff.first) {
+            if (!riffHasSamples && !layout.riff.first) {
                 // An extension RIFF begun but never given a sample goes.
-                survey.keep = state.riff.start;
-                state.riff.open = false;
+                survey.keep = layout.riff.start;
+                layout.riff.open = false;
             }
             survey.needsWork = true;
             return true;
         }
-        state.firstIndex.clear();
-        for (StreamState& stream : state.streams) {
+        layout.firstIndex.clear();
+        for (StreamState& stream : layout.streams) {
             stream.riffSamples.clear();
         }
         // The next RIFF, or the end.
@@ -432,9 +432,9 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
             return true;
         }
         riffSize = le32(next + 4);
-        state.riff.first = false;
-        state.riff.start = riffEnd;
-        state.riff.moviStart = riffEnd + 12;
+        layout.riff.first = false;
+        layout.riff.start = riffEnd;
+        layout.riff.moviStart = riffEnd + 12;
     }
 }
 
@@ -467,11 +467,11 @@ RepairReport repairRecording(const char* path) {
         return report;
     }
     std::vector<uint8_t> rebuilt;
-    if (!buildHeaderBlock(survey.state, rebuilt) || rebuilt.size() != survey.headerBytes) {
+    if (!buildHeaderBlock(survey.layout, rebuilt) || rebuilt.size() != survey.headerBytes) {
         report.message = "its header is not laid out as this program writes it";
         return report;
     }
-    for (const StreamState& stream : survey.state.streams) {
+    for (const StreamState& stream : survey.layout.streams) {
         report.samples += stream.chunks;
     }
     report.bytesCut = file.size() - survey.keep;
@@ -487,7 +487,7 @@ RepairReport repairRecording(const char* path) {
         return report;
     }
     std::unique_ptr<AviWriter> writer =
-        AviWriter::resume(std::move(sink), std::move(survey.state), survey.headerBytes);
+        AviWriter::resume(std::move(sink), std::move(survey.layout), survey.headerBytes);
     if (!writer) {
         report.outcome = RepairOutcome::Failed;
         report.message = "its header could not be rebuilt";

@@ -1,5 +1,5 @@
-// Builds the header block from the writer's state.
-#include "container/header_block.h"
+// Builds the header block and the index chunks from the file's layout.
+#include "container/header_and_indexes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,13 +61,13 @@ uint32_t suggestedBufferSize(const StreamState& stream) {
 
 // The stream whose timing and picture size the main header describes: the
 // first video stream, else the first stream.
-const StreamState* leadingStream(const WriterState& state) {
-    for (const StreamState& stream : state.streams) {
+const StreamState* leadingStream(const FileLayout& layout) {
+    for (const StreamState& stream : layout.streams) {
         if (stream.info.fccType == streamtypeVIDEO) {
             return &stream;
         }
     }
-    return state.streams.empty() ? nullptr : &state.streams.front();
+    return layout.streams.empty() ? nullptr : &layout.streams.front();
 }
 
 void pictureSize(const StreamState& stream, uint32_t& width, uint32_t& height) {
@@ -92,9 +92,9 @@ void pictureSize(const StreamState& stream, uint32_t& width, uint32_t& height) {
     }
 }
 
-MainHeader mainHeader(const WriterState& state) {
+MainHeader mainHeader(const FileLayout& layout) {
     MainHeader header;
-    const StreamState* lead = leadingStream(state);
+    const StreamState* lead = leadingStream(layout);
     if (lead != nullptr) {
         if (lead->info.dwRate != 0) {
             header.microSecPerFrame = clampToField(
@@ -106,7 +106,7 @@ MainHeader mainHeader(const WriterState& state) {
         pictureSize(*lead, header.width, header.height);
     }
     double bytesPerSecond = 0.0;
-    for (const StreamState& stream : state.streams) {
+    for (const StreamState& stream : layout.streams) {
         if (stream.info.dwRate != 0 && stream.info.dwScale != 0) {
             const double perSample = stream.info.dwSampleSize > 0
                                          ? stream.info.dwSampleSize
@@ -117,8 +117,8 @@ MainHeader mainHeader(const WriterState& state) {
                                               suggestedBufferSize(stream));
     }
     header.maxBytesPerSec = clampToField(std::ceil(bytesPerSecond));
-    header.flags = state.indexLost ? 0 : kAvifHasIndex;
-    header.streams = static_cast<uint32_t>(state.streams.size());
+    header.flags = layout.indexLost ? 0 : kAvifHasIndex;
+    header.streams = static_cast<uint32_t>(layout.streams.size());
     return header;
 }
 
@@ -154,15 +154,15 @@ bool appendRecord(ChunkWriter& writer, uint32_t id, const std::vector<uint8_t>& 
 // The offset that a record appended next gets for its data.
 size_t nextRecordData(const MemorySink& sink) { return sink.bytes().size() + 8; }
 
-bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const WriterState& state,
-                      const StreamState& stream, HeaderLayout& layout) {
+bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const FileLayout& layout,
+                      const StreamState& stream, HeaderLayout& headerLayout) {
     ChunkToken list;
     if (!ok(writer.beginList(kListId, kStreamListType, list))) {
         return false;
     }
     std::vector<uint8_t> bytes;
     serialize(streamHeader(stream), bytes);
-    layout.streamHeaders.push_back(nextRecordData(sink));
+    headerLayout.streamHeaders.push_back(nextRecordData(sink));
     if (!appendRecord(writer, kStreamHeaderId, bytes)) {
         return false;
     }
@@ -180,7 +180,7 @@ bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const WriterS
         }
     }
     bytes.clear();
-    serializeSuperIndex(stream.chunkId, stream.superIndex, state.superIndexCapacity, bytes);
+    serializeSuperIndex(stream.chunkId, stream.superIndex, layout.superIndexCapacity, bytes);
     if (!appendRecord(writer, kSuperIndexId, bytes)) {
         return false;
     }
@@ -205,13 +205,13 @@ uint32_t standardIndexId(int streamNumber) {
     return numberedPrefixCode(streamNumber, 'i', 'x');
 }
 
-bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block,
-                      HeaderLayout* layoutOut) {
-    HeaderLayout layout;
+bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
+                      HeaderLayout* headerLayoutOut) {
+    HeaderLayout headerLayout;
     MemorySink sink;
     ChunkWriter writer(sink);
     ChunkToken riff;
-    if (!ok(writer.beginList(kRiffId, kAviType, riff, state.firstRiffSize))) {
+    if (!ok(writer.beginList(kRiffId, kAviType, riff, layout.firstRiffSize))) {
         return false;
     }
     ChunkToken headerList;
@@ -219,13 +219,13 @@ bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block,
         return false;
     }
     std::vector<uint8_t> bytes;
-    serialize(mainHeader(state), bytes);
-    layout.mainHeader = nextRecordData(sink);
+    serialize(mainHeader(layout), bytes);
+    headerLayout.mainHeader = nextRecordData(sink);
     if (!appendRecord(writer, kMainHeaderId, bytes)) {
         return false;
     }
-    for (const StreamState& stream : state.streams) {
-        if (!appendStreamList(writer, sink, state, stream, layout)) {
+    for (const StreamState& stream : layout.streams) {
+        if (!appendStreamList(writer, sink, layout, stream, headerLayout)) {
             return false;
         }
     }
@@ -233,26 +233,26 @@ bool buildHeaderBlock(const WriterState& state, std::vector<uint8_t>& block,
     if (!ok(writer.beginList(kListId, kExtensionListType, extensionList))) {
         return false;
     }
-    const StreamState* lead = leadingStream(state);
+    const StreamState* lead = leadingStream(layout);
     bytes.clear();
     serializeExtensionHeader(lead != nullptr ? streamLength(*lead) : 0, bytes);
-    layout.extensionHeader = nextRecordData(sink);
+    headerLayout.extensionHeader = nextRecordData(sink);
     if (!appendRecord(writer, kExtensionHeaderId, bytes) || !ok(writer.end(extensionList)) ||
         !ok(writer.end(headerList))) {
         return false;
     }
     ChunkToken movi;
-    if (!ok(writer.beginList(kListId, kMoviListType, movi, state.firstMoviSize))) {
+    if (!ok(writer.beginList(kListId, kMoviListType, movi, layout.firstMoviSize))) {
         return false;
     }
     block = sink.bytes();
-    if (layoutOut != nullptr) {
-        *layoutOut = std::move(layout);
+    if (headerLayoutOut != nullptr) {
+        *headerLayoutOut = std::move(headerLayout);
     }
     return true;
 }
 
-void refreshCountRecords(const WriterState& state, const HeaderLayout& layout,
+void refreshCountRecords(const FileLayout& layout, const HeaderLayout& headerLayout,
                          std::vector<uint8_t>& block, std::vector<ByteRange>& changed) {
     // Runs closer than this are written as one: a system call costs more
     // than a few dozen bytes.
@@ -285,17 +285,60 @@ void refreshCountRecords(const WriterState& state, const HeaderLayout& layout,
         }
     };
     record.clear();
-    serialize(mainHeader(state), record);
-    place(layout.mainHeader);
-    for (size_t s = 0; s < state.streams.size() && s < layout.streamHeaders.size(); ++s) {
+    serialize(mainHeader(layout), record);
+    place(headerLayout.mainHeader);
+    for (size_t s = 0; s < layout.streams.size() && s < headerLayout.streamHeaders.size(); ++s) {
         record.clear();
-        serialize(streamHeader(state.streams[s]), record);
-        place(layout.streamHeaders[s]);
+        serialize(streamHeader(layout.streams[s]), record);
+        place(headerLayout.streamHeaders[s]);
     }
-    const StreamState* lead = leadingStream(state);
+    const StreamState* lead = leadingStream(layout);
     record.clear();
     serializeExtensionHeader(lead != nullptr ? streamLength(*lead) : 0, record);
-    place(layout.extensionHeader);
+    place(headerLayout.extensionHeader);
+}
+
+// The index chunks that close a RIFF.
+uint64_t standardIndexExtent(size_t entries) {
+    return chunkExtent(kStandardIndexHeaderBytes + uint64_t{kStandardIndexEntryBytes} * entries);
+}
+
+uint64_t firstIndexExtent(size_t entries) {
+    return chunkExtent(uint64_t{kFirstIndexEntryBytes} * entries);
+}
+
+ChunkStatus appendStandardIndex(ChunkWriter& writer, const StreamState& stream,
+                                uint64_t baseOffset, uint64_t writerStart,
+                                SuperIndexEntry& entry) {
+    std::vector<uint8_t> data;
+    data.reserve(kStandardIndexHeaderBytes + kStandardIndexEntryBytes * stream.riffSamples.size());
+    serializeStandardIndexHeader(stream.chunkId, static_cast<uint32_t>(stream.riffSamples.size()),
+                                 baseOffset, data);
+    uint64_t duration = 0;
+    for (const SampleRecord& sample : stream.riffSamples) {
+        StandardIndexEntry item;
+        item.offset = static_cast<uint32_t>(sample.position + 8 - baseOffset);
+        item.sizeAndFlag = sample.size | (sample.keyFrame ? 0 : kStandardIndexDeltaFrame);
+        serialize(item, data);
+        duration += stream.info.dwSampleSize > 0 ? sample.size / stream.info.dwSampleSize : 1;
+    }
+    const uint64_t position = writer.sink().size();
+    const ChunkStatus status = writer.appendChunk(stream.indexId, data.data(), data.size());
+    if (status == ChunkStatus::ok) {
+        entry.offset = writerStart + position;
+        entry.size = static_cast<uint32_t>(data.size() + 8);
+        entry.duration = static_cast<uint32_t>(std::min<uint64_t>(duration, UINT32_MAX));
+    }
+    return status;
+}
+
+ChunkStatus appendFirstIndex(ChunkWriter& writer, const std::vector<FirstIndexEntry>& entries) {
+    std::vector<uint8_t> data;
+    data.reserve(kFirstIndexEntryBytes * entries.size());
+    for (const FirstIndexEntry& entry : entries) {
+        serialize(entry, data);
+    }
+    return writer.appendChunk(kFirstIndexId, data.data(), data.size());
 }
 
 }  // namespace avifile

@@ -1,21 +1,21 @@
 // Counting samples; lengths and durations of a stream.
-#include "container/writer_state.h"
+#include "container/file_layout.h"
 
 #include <algorithm>
 
 namespace avifile {
 
-void noteSample(WriterState& state, size_t stream, uint64_t position, uint32_t size,
+void noteSample(FileLayout& layout, size_t stream, uint64_t position, uint32_t size,
                 bool keyFrame) {
-    StreamState& target = state.streams[stream];
+    StreamState& target = layout.streams[stream];
     target.riffSamples.push_back(SampleRecord{position, size, keyFrame});
-    if (state.riff.first) {
+    if (layout.riff.first) {
         FirstIndexEntry entry;
         entry.chunkId = target.chunkId;
         entry.flags = keyFrame ? kIndexKeyFrame : 0;
-        entry.offset = static_cast<uint32_t>(position - (state.riff.moviStart + 8));
+        entry.offset = static_cast<uint32_t>(position - (layout.riff.moviStart + 8));
         entry.size = size;
-        state.firstIndex.push_back(entry);
+        layout.firstIndex.push_back(entry);
         ++target.chunksInFirstRiff;
     }
     ++target.chunks;

@@ -1,7 +1,9 @@
-// What the AVI writer knows about the file it is writing: its streams, the
-// RIFF being filled, the samples that its indexes will list.
-#ifndef AVIFILE_CONTAINER_WRITER_STATE_H
-#define AVIFILE_CONTAINER_WRITER_STATE_H
+// The layout of the AVI file being written, as far as the writer has gone:
+// its streams, the RIFF being filled, the samples that its indexes will
+// list. The writer keeps it as it writes; repair reads it back from a file
+// that a writer left unfinished.
+#ifndef AVIFILE_CONTAINER_FILE_LAYOUT_H
+#define AVIFILE_CONTAINER_FILE_LAYOUT_H
 
 #include <cstdint>
 #include <vector>
@@ -40,7 +42,7 @@ struct RiffState {
     uint64_t moviStart = 0;  // position of its movi 'LIST' code
 };
 
-struct WriterState {
+struct FileLayout {
     std::vector<StreamState> streams;
     RiffState riff;
     bool headerWritten = false;
@@ -56,7 +58,7 @@ struct WriterState {
 // Counts a sample of `stream` whose chunk header stands at `position`, and
 // lists it for the indexes of the RIFF being filled (and for idx1 while that
 // is the first).
-void noteSample(WriterState& state, size_t stream, uint64_t position, uint32_t size,
+void noteSample(FileLayout& layout, size_t stream, uint64_t position, uint32_t size,
                 bool keyFrame);
 
 // Stream length in the header's units: samples for a stream of whole
@@ -68,4 +70,4 @@ double streamSeconds(const StreamState& stream);
 
 }  // namespace avifile
 
-#endif  // AVIFILE_CONTAINER_WRITER_STATE_H
+#endif  // AVIFILE_CONTAINER_FILE_LAYOUT_H
