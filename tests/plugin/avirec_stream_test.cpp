@@ -92,7 +92,8 @@ TEST_F(AvirecStream, RawFramesArriveExactlyThroughEveryTransport) {
         {"stdin", "{avirec} -y --codec {codec} --raw {format} --size 7x5 {movie} < {raw}"},
         {"fifo", "mkfifo {fifo} && (cat {raw} > {fifo} &) && "
                  "{avirec} -y --codec {codec} --raw {format} --size 7x5 {movie} {fifo}"},
-        {"file", "{avirec} -y --codec {codec} --raw {format} --size 7x5 -- {movie} {raw}"},
+        {"file", "{avirec} -y --codec {codec} --raw {format} --size 7x5 --raw-out {movie}.rgb "
+                 "-- {movie} {raw}"},
     };
     for (const std::string format : {"rgb24", "bgr24", "rgba", "bgra", "gbrp", "gray"}) {
         const std::string raw = dir_.file(format + ".raw");
@@ -118,6 +119,13 @@ TEST_F(AvirecStream, RawFramesArriveExactlyThroughEveryTransport) {
                 DecodedVideo video;
                 ASSERT_TRUE(decodeVideo(movie, video)) << label;
                 EXPECT_EQ(video.frames, expected) << label;
+                if (std::string(transport) == "file") {  // what --raw-out kept
+                    std::string kept;
+                    for (const auto& frame : expected) {
+                        kept.append(frame.begin(), frame.end());
+                    }
+                    EXPECT_EQ(readFile(movie + ".rgb"), kept) << label;
+                }
             }
         }
     }

@@ -4,6 +4,7 @@
 void PlanarFrame::resize(int frameWidth, int frameHeight) {
     width = frameWidth;
     height = frameHeight;
+    lent[0] = lent[1] = lent[2] = nullptr;
     const size_t samples = static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight);
     red.resize(samples);
     green.resize(samples);

@@ -12,14 +12,25 @@
 #include "avi/avi_plugin.h"
 
 // One frame: red, green and blue planes, top row first, `width` bytes a row.
+// A source whose input already holds the planes may lend them instead of
+// copying them into the frame's own: they stay valid until its next read.
 struct PlanarFrame {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> red;
     std::vector<uint8_t> green;
     std::vector<uint8_t> blue;
+    const uint8_t* lent[3] = {};  // red, green, blue; null: the frame's own
 
+    // Sizes the frame's own planes and stops using lent ones.
     void resize(int frameWidth, int frameHeight);
+    // Plane 0 (red), 1 (green) or 2 (blue), lent or the frame's own.
+    const uint8_t* plane(int band) const {
+        if (lent[band] != nullptr) {
+            return lent[band];
+        }
+        return band == 0 ? red.data() : band == 1 ? green.data() : blue.data();
+    }
 };
 
 // The host's records of one frame, as the plug-in takes it: a band stack
@@ -36,9 +47,9 @@ struct BandRecords {
     BandRecords& operator=(const BandRecords&) = delete;
 
     void point(const PlanarFrame& frame) {
-        red.data = frame.red.data();
-        green.data = frame.green.data();
-        blue.data = frame.blue.data();
+        red.data = frame.plane(0);
+        green.data = frame.plane(1);
+        blue.data = frame.plane(2);
     }
 };
 
@@ -65,7 +76,8 @@ public:
     virtual ~FrameSource() = default;
     // The frame count when it is known before the frames are read, else -1.
     virtual int frameCount() const = 0;
-    // Fills `frame` with the next frame, at the size the input gives.
+    // Fills `frame` with the next frame, at the size the input gives; planes
+    // it lends stay valid until the next read.
     virtual ReadStatus read(PlanarFrame& frame, std::string& error) = 0;
     // The frame size when it is known before the frames are read.
     virtual bool sizeKnownAhead(int& /*width*/, int& /*height*/) const { return false; }

@@ -117,22 +117,43 @@ void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& 
     spreadPacked(bytes, static_cast<size_t>(format.bytesPerPixel), offsets, frame, pixels);
 }
 
+bool lendRawFrame(const RawFormat& format, const uint8_t* bytes, int width, int height,
+                  PlanarFrame& frame) {
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (format.layout == RawLayout::Gray) {
+        frame.lent[0] = frame.lent[1] = frame.lent[2] = bytes;
+    } else if (format.layout == RawLayout::Planar) {  // G, B and R planes
+        frame.lent[0] = bytes + 2 * pixels;
+        frame.lent[1] = bytes;
+        frame.lent[2] = bytes + pixels;
+    } else {
+        return false;
+    }
+    frame.width = width;
+    frame.height = height;
+    return true;
+}
+
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes) {
-    const size_t pixels = frame.red.size();
+    const size_t pixels = static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height);
+    const uint8_t* red = frame.plane(0);
+    const uint8_t* green = frame.plane(1);
+    const uint8_t* blue = frame.plane(2);
     bytes.resize(3 * pixels);
     for (size_t i = 0; i < pixels; ++i) {
-        bytes[3 * i] = frame.red[i];
-        bytes[3 * i + 1] = frame.green[i];
-        bytes[3 * i + 2] = frame.blue[i];
+        bytes[3 * i] = red[i];
+        bytes[3 * i + 1] = green[i];
+        bytes[3 * i + 2] = blue[i];
     }
 }
 
 ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
+    if (lending_) {  // the planes lent last time are given back
+        lending_ = false;
+        done();
+    }
     if (limit_ >= 0 && index_ >= limit_) {
         return ReadStatus::End;
-    }
-    if (frame.width != width_ || frame.height != height_) {
-        frame.resize(width_, height_);
     }
     const size_t frameBytes = rawFrameBytes(format_, width_, height_);
     const Bytes bytes = readBytes(frameBytes);
@@ -155,8 +176,17 @@ ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
                     std::to_string(height_) + ")";
             return ReadStatus::Failed;
     }
-    spreadRawFrame(format_, bytes.data, frame);
-    done();
+    // Planar and grey input already holds the planes: they are lent, not
+    // copied. Packed input is spread over the frame's own.
+    if (lendRawFrame(format_, bytes.data, width_, height_, frame)) {
+        lending_ = true;
+    } else {
+        if (frame.width != width_ || frame.height != height_ || frame.lent[0] != nullptr) {
+            frame.resize(width_, height_);
+        }
+        spreadRawFrame(format_, bytes.data, frame);
+        done();
+    }
     ++index_;
     return ReadStatus::Frame;
 }

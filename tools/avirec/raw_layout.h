@@ -35,6 +35,12 @@ size_t rawFrameBytes(const RawFormat& format, int width, int height);
 // frame's bytes in `format`.
 void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame);
 
+// Points the planes of `frame` into one frame's bytes in `format` where
+// they are there as planes (planar and grey layouts), sizing the frame;
+// false for packed layouts, which must be spread.
+bool lendRawFrame(const RawFormat& format, const uint8_t* bytes, int width, int height,
+                  PlanarFrame& frame);
+
 // The frame as rgb24: R, G and B of each pixel, top row first.
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes);
 
@@ -60,7 +66,8 @@ protected:
     };
     // Reads the next frame's `bytes` bytes.
     virtual Bytes readBytes(size_t bytes) = 0;
-    // The bytes of the last Whole read are no longer needed.
+    // The bytes of the last Whole read are no longer needed (for planes
+    // lent to a frame: at the next read).
     virtual void done() {}
 
     const std::string& name() const { return name_; }
@@ -72,6 +79,7 @@ private:
     int height_;
     int limit_;
     int index_ = 0;
+    bool lending_ = false;  // the frame read last uses the bytes read
 };
 
 #endif  // AVIREC_RAW_LAYOUT_H
