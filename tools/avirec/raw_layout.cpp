@@ -1,7 +1,6 @@
 // The layouts of raw frames, and their spreading over the bands.
 #include "raw_layout.h"
 
-#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -100,18 +99,6 @@ size_t rawFrameBytes(const RawFormat& format, int width, int height) {
 
 void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame) {
     const size_t pixels = frame.red.size();
-    if (format.layout == RawLayout::Gray) {
-        std::memcpy(frame.red.data(), bytes, pixels);
-        std::memcpy(frame.green.data(), bytes, pixels);
-        std::memcpy(frame.blue.data(), bytes, pixels);
-        return;
-    }
-    if (format.layout == RawLayout::Planar) {  // G, B and R planes
-        std::memcpy(frame.green.data(), bytes, pixels);
-        std::memcpy(frame.blue.data(), bytes + pixels, pixels);
-        std::memcpy(frame.red.data(), bytes + 2 * pixels, pixels);
-        return;
-    }
     const size_t offsets[3] = {static_cast<size_t>(format.redAt), static_cast<size_t>(format.greenAt),
                                static_cast<size_t>(format.blueAt)};
     spreadPacked(bytes, static_cast<size_t>(format.bytesPerPixel), offsets, frame, pixels);

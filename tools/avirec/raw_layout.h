@@ -32,7 +32,8 @@ std::string rawFormatNames();
 size_t rawFrameBytes(const RawFormat& format, int width, int height);
 
 // Fills the planes of `frame` (already of the frame's size) from one
-// frame's bytes in `format`.
+// frame's bytes in `format`, a packed layout (planar and grey ones are lent:
+// lendRawFrame).
 void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame);
 
 // Points the planes of `frame` into one frame's bytes in `format` where
