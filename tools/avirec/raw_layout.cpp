@@ -51,9 +51,13 @@ __attribute__((target("ssse3"))) size_t spreadPackedSsse3(const uint8_t* in,
 }
 #endif
 
-// Spreads packed pixels of `step` bytes over the three planes.
-void spreadPacked(const uint8_t* in, size_t step, const size_t (&offsets)[3], PlanarFrame& frame,
-                  size_t pixels) {
+// Spreads one frame of packed pixels in `format` over the frame's own
+// planes (already of the frame's size).
+void spreadPacked(const RawFormat& format, const uint8_t* in, PlanarFrame& frame) {
+    const size_t pixels = frame.red.size();
+    const auto step = static_cast<size_t>(format.bytesPerPixel);
+    const size_t offsets[3] = {static_cast<size_t>(format.redAt), static_cast<size_t>(format.greenAt),
+                               static_cast<size_t>(format.blueAt)};
     uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
     size_t i = 0;
 #if defined(__x86_64__) || defined(__i386__)
@@ -68,6 +72,26 @@ void spreadPacked(const uint8_t* in, size_t step, const size_t (&offsets)[3], Pl
             planes[c][i] = in[i * step + offsets[c]];
         }
     }
+}
+
+// Points the planes of `frame` into one frame's bytes where `format` holds
+// them as planes (planar and grey layouts), sizing the frame; false for
+// packed layouts, which must be spread.
+bool lendPlanes(const RawFormat& format, const uint8_t* bytes, int width, int height,
+                PlanarFrame& frame) {
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (format.layout == RawLayout::Gray) {
+        frame.lent[0] = frame.lent[1] = frame.lent[2] = bytes;
+    } else if (format.layout == RawLayout::Planar) {  // G, B and R planes
+        frame.lent[0] = bytes + 2 * pixels;
+        frame.lent[1] = bytes;
+        frame.lent[2] = bytes + pixels;
+    } else {
+        return false;
+    }
+    frame.width = width;
+    frame.height = height;
+    return true;
 }
 
 }  // namespace
@@ -95,30 +119,6 @@ std::string rawFormatNames() {
 size_t rawFrameBytes(const RawFormat& format, int width, int height) {
     return static_cast<size_t>(width) * static_cast<size_t>(height) *
            static_cast<size_t>(format.bytesPerPixel);
-}
-
-void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame) {
-    const size_t pixels = frame.red.size();
-    const size_t offsets[3] = {static_cast<size_t>(format.redAt), static_cast<size_t>(format.greenAt),
-                               static_cast<size_t>(format.blueAt)};
-    spreadPacked(bytes, static_cast<size_t>(format.bytesPerPixel), offsets, frame, pixels);
-}
-
-bool lendRawFrame(const RawFormat& format, const uint8_t* bytes, int width, int height,
-                  PlanarFrame& frame) {
-    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (format.layout == RawLayout::Gray) {
-        frame.lent[0] = frame.lent[1] = frame.lent[2] = bytes;
-    } else if (format.layout == RawLayout::Planar) {  // G, B and R planes
-        frame.lent[0] = bytes + 2 * pixels;
-        frame.lent[1] = bytes;
-        frame.lent[2] = bytes + pixels;
-    } else {
-        return false;
-    }
-    frame.width = width;
-    frame.height = height;
-    return true;
 }
 
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes) {
@@ -165,13 +165,13 @@ ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
     }
     // Planar and grey input already holds the planes: they are lent, not
     // copied. Packed input is spread over the frame's own.
-    if (lendRawFrame(format_, bytes.data, width_, height_, frame)) {
+    if (lendPlanes(format_, bytes.data, width_, height_, frame)) {
         lending_ = true;
     } else {
         if (frame.width != width_ || frame.height != height_ || frame.lent[0] != nullptr) {
             frame.resize(width_, height_);
         }
-        spreadRawFrame(format_, bytes.data, frame);
+        spreadPacked(format_, bytes.data, frame);
         done();
     }
     ++index_;

@@ -31,17 +31,6 @@ std::string rawFormatNames();
 // The bytes of one frame of `format` at that size.
 size_t rawFrameBytes(const RawFormat& format, int width, int height);
 
-// Fills the planes of `frame` (already of the frame's size) from one
-// frame's bytes in `format`, a packed layout (planar and grey ones are lent:
-// lendRawFrame).
-void spreadRawFrame(const RawFormat& format, const uint8_t* bytes, PlanarFrame& frame);
-
-// Points the planes of `frame` into one frame's bytes in `format` where
-// they are there as planes (planar and grey layouts), sizing the frame;
-// false for packed layouts, which must be spread.
-bool lendRawFrame(const RawFormat& format, const uint8_t* bytes, int width, int height,
-                  PlanarFrame& frame);
-
 // The frame as rgb24: R, G and B of each pixel, top row first.
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes);
 
