@@ -60,14 +60,19 @@ cached_mib() {
 }
 
 # Each repetition runs every tool over an existing file and into a new
-# file, taking turns, and prints a line a run.
+# file, taking turns, and prints a line a run. Each repetition starts with
+# the next tool, so that none always follows the same one: what a run leaves
+# behind (pages still to be written, memory freed with its old output) slows
+# the run after it.
 declare -A wall cpu cached
 modes=${modes:-existing new}
 take_turns() {
-  local rep mode tool w c m
+  local rep mode tool w c m i
+  local tools=("$@")
   for ((rep = 1; rep <= repetitions; ++rep)); do
     for mode in $modes; do
-      for tool in "$@"; do
+      for ((i = 0; i < ${#tools[@]}; ++i)); do
+        tool=${tools[(i + rep - 1) % ${#tools[@]}]}
         read -r w c m <<<"$(timed "$tool" "$mode")"
         wall[$tool,$mode]+="$w "
         cpu[$tool,$mode]+="$c "

@@ -191,7 +191,8 @@ TEST(FileSinkPaths, EveryPathWritesTheSameBytes) {
         {"switching", {WriteMode::Automatic, size_t{1} << 20, 0, 65536}},
     };
     const size_t switching = 4;
-    const std::vector<size_t> sizes = {1, 2, 7, 4095, 4096, 4097, 8191, 12289, 65539, 1200001};
+    const std::vector<size_t> sizes = {1,     2,     7,     4095,   4096,   4097,
+                                       8191,  12289, 65539, 524280, 524288, 1200001};
     // Source memory aligned to a page, and one to three bytes off it.
     std::vector<uint8_t> pool(1300000 + 8192);
     std::mt19937 random(15);

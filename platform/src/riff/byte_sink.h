@@ -26,9 +26,10 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
 
-    // Appends the parts at the end, handing them to the system in one call
-    // where it can (no copy into a buffer of its own). On failure, false;
-    // the sink's end is then back where it was before the call.
+    // Appends the parts at the end, handing them to the system straight
+    // from the caller's memory (no copy into a buffer of its own). On
+    // failure, false; the sink's end is then back where it was before the
+    // call.
     virtual bool append(std::span<const ConstBuffer> parts) = 0;
 
     // Overwrites bytes already written (or extends the end).
