@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Recording speed: avirec against the ffmpeg command line doing the same job
 # on the same frames (planar RGB in; Full Frames: uncompressed 24-bit AVI
-# out), and against dd writing as many bytes with direct I/O. avirec runs
+# out), and against dd writing as many bytes with direct I/O and buffered
+# (the bytes alone, nothing done to them). avirec runs
 # twice: with the file sink's automatic choice (direct I/O for large
 # samples on a disk) and forced to buffered writes (as before direct I/O).
 # Each repetition runs every program in each mode, taking turns: over its
@@ -48,9 +49,15 @@ run_ffmpeg() {
 run_dd() {
   dd if="$input" of="$1" bs=$((width * height * 3)) oflag=direct status=none
 }
+# The same bytes written buffered with nothing done to them, in avirec's
+# 512 KiB pieces, over the earlier file in place as avirec writes: how fast
+# the system takes them into its cache.
+run_ddbuf() {
+  dd if="$input" of="$1" bs=512K conv=notrunc status=none
+}
 
 tools=(avirec buffered ffmpeg)
-if [ "$codec" = full ]; then tools+=(dd); fi
+if [ "$codec" = full ]; then tools+=(dd ddbuf); fi
 prepare_input
 take_turns "${tools[@]}"
 
@@ -66,6 +73,10 @@ for mode in $modes; do
     if [ -n "${wall[dd,$mode]:-}" ]; then
       d=$(echo "${wall[dd,$mode]}" | median)
       line+=$(printf ', %.2fx dd (%.3f s)' "$(calc "$d / $a")" "$d")
+    fi
+    if [ -n "${wall[ddbuf,$mode]:-}" ]; then
+      d=$(echo "${wall[ddbuf,$mode]}" | median)
+      line+=$(printf ', %.2fx dd buffered (%.3f s)' "$(calc "$d / $a")" "$d")
     fi
     if [ -n "${cached[$tool,$mode]:-}" ]; then
       line+=$(printf ', cached %s MiB' "$(echo "${cached[$tool,$mode]}" | median)")
