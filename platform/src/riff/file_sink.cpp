@@ -3,13 +3,13 @@
 // buffers: no buffer of our own, no copy, and the bytes are in the system's
 // hands (they survive the process being killed) when append returns.
 //
-// Buffered writes are handed over in pieces of at most 512 KiB that end on
-// page boundaries. For one large write the system takes the file's new
-// pages in large blocks of memory, and on a virtual machine whose host takes
-// back free memory those are slow to bring back: 300 frames of 6 MB into a
-// new file took 0.63-3.2 s written whole (median 1.45 s) and 0.70-0.96 s
-// in pieces (0.76 s). Where the pages are cached already, both take the
-// same time.
+// Buffered writes of more than 1 MiB are handed over in pieces of at most
+// 512 KiB that end on page boundaries. For one large write the system takes
+// the file's new pages in large blocks of memory, and on a virtual machine
+// whose host takes back free memory those are slow to bring back: 300
+// frames of 6 MB into a new file took 0.63-3.2 s written whole (median
+// 1.45 s) and 0.70-0.96 s in pieces (0.76 s). Where the pages are cached
+// already, both take the same time.
 //
 // Nothing is written to the path until the first byte arrives: a sink that
 // is dropped unwritten leaves an existing file as it was and removes a file
@@ -80,6 +80,9 @@ constexpr size_t kHeaderBytes = 8;
 
 // The most bytes one buffered write hands to the system (see above).
 constexpr size_t kBufferedPieceBytes = size_t{512} << 10;
+// Buffered writes of up to this many bytes go whole: a 640x480 frame
+// (900 KB) gained nothing from pieces.
+constexpr size_t kWholeWriteBytes = size_t{1} << 20;
 
 // The aligned buffer that unaligned samples are copied into on their way to
 // a direct write: a 1920x1080 frame goes as one write (fewer, larger
@@ -586,7 +589,8 @@ bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t leng
 }
 
 // Writes every byte of `vectors` from `position` on, in pieces of at most
-// kBufferedPieceBytes, resuming after short writes. pwritev rather than
+// kBufferedPieceBytes when there are more than kWholeWriteBytes, resuming
+// after short writes. pwritev rather than
 // writev, so that the position is ours and a short write that was rolled
 // back cannot leave the file offset astray.
 bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
@@ -599,8 +603,15 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
         // A piece ends on a page boundary of the file: a page written in two
         // parts that the cache does not hold would be read from the disk
         // for the first part.
-        const auto most = static_cast<size_t>(
-            alignDown(position + kBufferedPieceBytes, pageBytes()) - position);
+        size_t remaining = 0;
+        for (size_t i = first; i < vectors.size(); ++i) {
+            remaining += vectors[i].iov_len;
+        }
+        const size_t most =
+            remaining <= kWholeWriteBytes
+                ? remaining
+                : static_cast<size_t>(alignDown(position + kBufferedPieceBytes, pageBytes()) -
+                                      position);
         iovec piece[kPieceVectors];
         int count = 0;
         size_t bytes = 0;
