@@ -121,47 +121,50 @@ TEST_P(FileSink, SinkDroppedUnwrittenLeavesThePathAsItWas) {
     }
 }
 
-// In a child under a small file-size limit: an append that would pass it
-// fails (no SIGXFSZ death), the file is cut back to where it was, and
-// smaller appends still succeed.
+// In a child under a file-size limit: an append that would pass it fails
+// (no SIGXFSZ death), the file is cut back to where it was, and smaller
+// appends still succeed. At a small scale, and at one where each append
+// goes to the system in several pieces and the limit falls inside one.
 TEST_P(FileSink, AppendPastTheFileSizeLimitRollsBack) {
     TempDir dir;
     const std::string path = dir.file("limited.bin");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const rlimit limit{10000, 10000};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-            _exit(10);
+    for (const size_t scale : {size_t{1}, size_t{400}}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{10000 * scale, 10000 * scale};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                _exit(10);
+            }
+            auto sink = createFileSink(path.c_str());
+            if (sink == nullptr) {
+                _exit(11);
+            }
+            std::vector<uint8_t> block(6000 * scale, 1);
+            const ConstBuffer header{block.data(), 8};
+            const ConstBuffer body{block.data(), block.size()};
+            const ConstBuffer both[] = {header, body};
+            if (!sink->append({&body, 1})) {
+                _exit(12);
+            }
+            if (sink->append(both)) {  // 8 bytes more than the body: past the limit
+                _exit(13);
+            }
+            if (sink->size() != 6000 * scale || sizeOnDisk(path) != 6000 * scale) {
+                _exit(14);
+            }
+            const ConstBuffer small{block.data(), 3000 * scale};
+            if (!sink->append({&small, 1}) || sizeOnDisk(path) != 9000 * scale) {
+                _exit(15);
+            }
+            _exit(0);
         }
-        auto sink = createFileSink(path.c_str());
-        if (sink == nullptr) {
-            _exit(11);
-        }
-        std::vector<uint8_t> block(6000, 1);
-        const ConstBuffer header{block.data(), 8};
-        const ConstBuffer body{block.data(), block.size()};
-        const ConstBuffer both[] = {header, body};
-        if (!sink->append({&body, 1})) {
-            _exit(12);
-        }
-        if (sink->append(both)) {  // 6008 more bytes: past the limit
-            _exit(13);
-        }
-        if (sink->size() != 6000 || sizeOnDisk(path) != 6000) {
-            _exit(14);
-        }
-        const ConstBuffer small{block.data(), 3000};
-        if (!sink->append({&small, 1}) || sizeOnDisk(path) != 9000) {
-            _exit(15);
-        }
-        _exit(0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "child died of signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "scale " << scale;
+        EXPECT_EQ(sizeOnDisk(path), 9000u * scale);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child died of signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(sizeOnDisk(path), 9000u);
 }
 
 // A file's bytes, read at once (the sweep below reads many megabytes).
