@@ -590,28 +590,28 @@ bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t leng
 
 // Writes every byte of `vectors` from `position` on, in pieces of at most
 // kBufferedPieceBytes when there are more than kWholeWriteBytes, resuming
-// after short writes. pwritev rather than
-// writev, so that the position is ours and a short write that was rolled
-// back cannot leave the file offset astray.
+// after short writes. pwritev rather than writev, so that the position is
+// ours and a short write that was rolled back cannot leave the file offset
+// astray.
 bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
     constexpr size_t kPieceVectors = 16;
+    const size_t page = pageBytes();
     size_t first = 0;
     while (first < vectors.size() && vectors[first].iov_len == 0) {
         ++first;
+    }
+    size_t remaining = 0;
+    for (size_t i = first; i < vectors.size(); ++i) {
+        remaining += vectors[i].iov_len;
     }
     while (first < vectors.size()) {
         // A piece ends on a page boundary of the file: a page written in two
         // parts that the cache does not hold would be read from the disk
         // for the first part.
-        size_t remaining = 0;
-        for (size_t i = first; i < vectors.size(); ++i) {
-            remaining += vectors[i].iov_len;
-        }
         const size_t most =
             remaining <= kWholeWriteBytes
                 ? remaining
-                : static_cast<size_t>(alignDown(position + kBufferedPieceBytes, pageBytes()) -
-                                      position);
+                : static_cast<size_t>(alignDown(position + kBufferedPieceBytes, page) - position);
         iovec piece[kPieceVectors];
         int count = 0;
         size_t bytes = 0;
@@ -635,6 +635,7 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
             return false;
         }
         position += static_cast<uint64_t>(written);
+        remaining -= static_cast<size_t>(written);
         auto left = static_cast<size_t>(written);
         while (first < vectors.size() && left >= vectors[first].iov_len) {
             left -= vectors[first].iov_len;
