@@ -149,6 +149,26 @@ TEST_F(AvirecStream, PartialLastFrameIsAnErrorAndKeepsTheWholeFrames) {
     EXPECT_EQ(video.frames[1], std::vector<uint8_t>(bytes.begin() + 36, bytes.begin() + 72));
     EXPECT_EQ(probeVideoStream(dir_.file("short.avi")).at("nb_frames"), "2");
 
+    // Frames far larger than the pieces packed input is read in, the last
+    // one ending inside its second piece: every piece lands where it belongs.
+    for (const std::string format : {"bgr24", "rgba"}) {
+        const size_t frameBytes = 300 * 257 * bytesPerPixel(format);
+        const size_t cutAt = 65536 * bytesPerPixel(format) + 5;
+        const std::vector<uint8_t> large = pseudoRandomBytes(2 * frameBytes + cutAt, 5);
+        writeFile(dir_.file("whole.raw"),
+                  std::vector<uint8_t>(large.begin(), large.begin() + 2 * frameBytes));
+        writeFile(dir_.file("large.raw"), large);
+        const ShellRun cut = shell("{avirec} --codec full --raw " + format + " --size 300x257 " +
+                                   q(format + ".avi") + " - < " + q("large.raw"));
+        EXPECT_EQ(cut.status, 1) << cut.output;
+        EXPECT_NE(cut.output.find("frame 2: " + std::to_string(cutAt) + " of its " +
+                                  std::to_string(frameBytes) + " bytes"),
+                  std::string::npos)
+            << cut.output;
+        ASSERT_TRUE(decodeVideo(dir_.file(format + ".avi"), video));
+        EXPECT_EQ(video.frames, referenceFrames(dir_.file("whole.raw"), format, 300, 257)) << format;
+    }
+
     const ShellRun limited = shell("cat " + q("short.raw") +
                               " | {avirec} --codec full --frames 1 --raw rgb24 --size 4x3 " +
                               q("one.avi") + " -");

@@ -1,5 +1,6 @@
-// Raw frames: each frame read whole into a buffer by a reader thread, then
-// spread over the three bands.
+// Raw frames, read ahead by a thread of their own: planar and grey frames
+// whole into a buffer whose planes are lent on, packed frames in pieces
+// that are spread over the three planes while they are still in the cache.
 #include "raw_frames.h"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -72,10 +74,11 @@ void widenPipe(int fd) {
     }
 }
 
-// One frame's bytes as the reader thread left them.
+// One frame as the reader thread left it: its bytes, or for packed input
+// its red, green and blue planes one after another.
 struct Chunk {
     std::vector<uint8_t> bytes;
-    size_t got = 0;
+    size_t got = 0;  // the input's bytes that came
     Filled filled = Filled::Whole;
     int error = 0;
 };
@@ -85,7 +88,10 @@ struct Chunk {
 // and writing the frames before. Stop signals go to the main thread only.
 class ReadAhead {
 public:
-    ReadAhead(int fd, size_t frameBytes) : fd_(fd), frameBytes_(frameBytes) {}
+    // Packed input (`format` packed) is spread as it comes.
+    ReadAhead(int fd, size_t frameBytes, const RawFormat& format)
+        : fd_(fd), frameBytes_(frameBytes),
+          spreadFrom_(format.layout == RawLayout::Packed ? &format : nullptr) {}
     ~ReadAhead() {
         if (thread_.joinable()) {
             {
@@ -154,6 +160,33 @@ public:
 
 private:
     static constexpr int kDepth = 3;
+    // Packed input is read this many pixels at a time (192 or 256 KiB),
+    // a piece that the cache holds until it is spread.
+    static constexpr size_t kPiecePixels = 65536;
+
+    // Reads one frame of packed pixels in pieces, spreading each over the
+    // chunk's planes.
+    Filled fillSpread(Chunk& chunk) {
+        const auto step = static_cast<size_t>(spreadFrom_->bytesPerPixel);
+        const size_t pixels = frameBytes_ / step;
+        uint8_t* const planes = chunk.bytes.data();
+        chunk.got = 0;
+        for (size_t done = 0; done < pixels;) {
+            const size_t count = std::min(kPiecePixels, pixels - done);
+            size_t got = 0;
+            const Filled filled =
+                fill(fd_, cancel_[0], piece_.data(), count * step, got, chunk.error);
+            chunk.got += got;
+            if (filled != Filled::Whole) {
+                return filled;
+            }
+            uint8_t* const at[3] = {planes + done, planes + pixels + done,
+                                    planes + 2 * pixels + done};
+            spreadPacked(*spreadFrom_, piece_.data(), at, count);
+            done += count;
+        }
+        return Filled::Whole;
+    }
 
     void run() {
         while (true) {
@@ -168,14 +201,22 @@ private:
                 spare_.pop_front();
             }
             try {
-                chunk.bytes.resize(frameBytes_);
+                if (spreadFrom_ != nullptr) {
+                    const auto step = static_cast<size_t>(spreadFrom_->bytesPerPixel);
+                    chunk.bytes.resize(frameBytes_ / step * 3);
+                    piece_.resize(kPiecePixels * step);
+                } else {
+                    chunk.bytes.resize(frameBytes_);
+                }
             } catch (const std::bad_alloc&) {
                 chunk.filled = Filled::Error;
                 chunk.error = ENOMEM;
             }
             if (chunk.error == 0) {
-                chunk.filled =
-                    fill(fd_, cancel_[0], chunk.bytes.data(), frameBytes_, chunk.got, chunk.error);
+                chunk.filled = spreadFrom_ != nullptr
+                                   ? fillSpread(chunk)
+                                   : fill(fd_, cancel_[0], chunk.bytes.data(), frameBytes_,
+                                          chunk.got, chunk.error);
             }
             const bool last = chunk.filled != Filled::Whole;
             {
@@ -191,6 +232,8 @@ private:
 
     int fd_;
     size_t frameBytes_;
+    const RawFormat* spreadFrom_;  // null: frames are kept as they come
+    std::vector<uint8_t> piece_;   // the piece of packed input being spread
     int cancel_[2] = {-1, -1};
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -204,8 +247,8 @@ class RawSource final : public RawFrameSource {
 public:
     RawSource(int fd, bool ownsFd, std::string name, const RawFormat& format, int width,
               int height, int limit)
-        : RawFrameSource(std::move(name), format, width, height, limit), fd_(fd),
-          ownsFd_(ownsFd) {
+        : RawFrameSource(std::move(name), format, width, height, limit), format_(format),
+          fd_(fd), ownsFd_(ownsFd) {
         widenPipe(fd_);
     }
     ~RawSource() override {
@@ -223,7 +266,7 @@ private:
     Bytes readBytes(size_t bytes) override {
         Bytes result;
         if (reader_ == nullptr) {
-            reader_ = std::make_unique<ReadAhead>(fd_, bytes);
+            reader_ = std::make_unique<ReadAhead>(fd_, bytes, format_);
             if (!reader_->start()) {
                 result.outcome = Bytes::Outcome::Failed;
                 result.reason = std::string("cannot start reading: ") + std::strerror(errno);
@@ -237,6 +280,7 @@ private:
         switch (chunk_.filled) {
             case Filled::Whole:
                 result.data = chunk_.bytes.data();
+                result.spread = format_.layout == RawLayout::Packed;
                 break;
             case Filled::Error:
                 result.outcome = Bytes::Outcome::Failed;
@@ -252,6 +296,7 @@ private:
 
     void done() override { reader_->recycle(std::move(chunk_)); }
 
+    const RawFormat& format_;
     int fd_;
     bool ownsFd_;
     std::unique_ptr<ReadAhead> reader_;

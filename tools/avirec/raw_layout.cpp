@@ -51,14 +51,13 @@ __attribute__((target("ssse3"))) size_t spreadPackedSsse3(const uint8_t* in,
 }
 #endif
 
-// Spreads one frame of packed pixels in `format` over the frame's own
-// planes (already of the frame's size).
-void spreadPacked(const RawFormat& format, const uint8_t* in, PlanarFrame& frame) {
-    const size_t pixels = frame.red.size();
+}  // namespace
+
+void spreadPacked(const RawFormat& format, const uint8_t* in, uint8_t* const (&planes)[3],
+                  size_t pixels) {
     const auto step = static_cast<size_t>(format.bytesPerPixel);
     const size_t offsets[3] = {static_cast<size_t>(format.redAt), static_cast<size_t>(format.greenAt),
                                static_cast<size_t>(format.blueAt)};
-    uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
     size_t i = 0;
 #if defined(__x86_64__) || defined(__i386__)
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
@@ -73,6 +72,8 @@ void spreadPacked(const RawFormat& format, const uint8_t* in, PlanarFrame& frame
         }
     }
 }
+
+namespace {
 
 // Points the planes of `frame` into one frame's bytes where `format` holds
 // them as planes (planar and grey layouts), sizing the frame; false for
@@ -163,15 +164,25 @@ ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
                     std::to_string(height_) + ")";
             return ReadStatus::Failed;
     }
-    // Planar and grey input already holds the planes: they are lent, not
-    // copied. Packed input is spread over the frame's own.
-    if (lendPlanes(format_, bytes.data, width_, height_, frame)) {
+    // Planar and grey input already holds the planes, as does packed input
+    // that the reader spread: they are lent, not copied. Other packed input
+    // is spread over the frame's own.
+    if (bytes.spread) {
+        const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+        frame.lent[0] = bytes.data;
+        frame.lent[1] = bytes.data + pixels;
+        frame.lent[2] = bytes.data + 2 * pixels;
+        frame.width = width_;
+        frame.height = height_;
+        lending_ = true;
+    } else if (lendPlanes(format_, bytes.data, width_, height_, frame)) {
         lending_ = true;
     } else {
         if (frame.width != width_ || frame.height != height_ || frame.lent[0] != nullptr) {
             frame.resize(width_, height_);
         }
-        spreadPacked(format_, bytes.data, frame);
+        uint8_t* const planes[3] = {frame.red.data(), frame.green.data(), frame.blue.data()};
+        spreadPacked(format_, bytes.data, planes, frame.red.size());
         done();
     }
     ++index_;

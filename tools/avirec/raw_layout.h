@@ -31,6 +31,11 @@ std::string rawFormatNames();
 // The bytes of one frame of `format` at that size.
 size_t rawFrameBytes(const RawFormat& format, int width, int height);
 
+// Spreads `pixels` pixels of packed `format` over the red, green and blue
+// planes.
+void spreadPacked(const RawFormat& format, const uint8_t* in, uint8_t* const (&planes)[3],
+                  size_t pixels);
+
 // The frame as rgb24: R, G and B of each pixel, top row first.
 void packRgb24(const PlanarFrame& frame, std::vector<uint8_t>& bytes);
 
@@ -51,6 +56,7 @@ protected:
     struct Bytes {
         enum class Outcome { Whole, EndOfInput, Failed, Interrupted } outcome = Outcome::Whole;
         const uint8_t* data = nullptr;  // with Whole: the frame, valid until done()
+        bool spread = false;  // with Whole: data holds the red, green and blue planes
         size_t got = 0;                 // with EndOfInput: the bytes that came
         std::string reason;             // with Failed: why
     };
