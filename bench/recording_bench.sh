@@ -12,6 +12,10 @@
 # (default "existing new"), adding "cold": over the previous output dropped
 # from the page cache first, and "warm": over a copy of it written just
 # before (buffered), so that the system holds all its pages.
+# Environment: BENCH_TOUCH_MIB: before each run, that many MiB of memory are
+# touched and freed. On a virtual machine whose host takes back the guest's
+# free memory, the pages of a new file then come at the guest's own speed,
+# not at the host's, which shows how much of a new-file figure is the host.
 
 avirec="$build/bin/avirec"
 [ -x "$avirec" ] || { echo "no $avirec; build the project first" >&2; exit 1; }
@@ -47,6 +51,7 @@ timed() {
   if [ "$mode" = warm ]; then cat "$out" > "$out.warm" && mv -f "$out.warm" "$out"; fi
   sync
   if [ "$mode" = cold ]; then dd if="$out" iflag=nocache count=0 status=none; fi
+  if [ -n "${BENCH_TOUCH_MIB:-}" ]; then python3 -c "b'\\1' * ($BENCH_TOUCH_MIB << 20)"; fi
   local TIMEFORMAT='%R %U %S' measured
   measured=$( { time "run_$tool" "$out" 2>/dev/null; } 2>&1 )
   read -r real user sys <<<"$measured"
