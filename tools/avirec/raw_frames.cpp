@@ -164,18 +164,20 @@ private:
     // a piece that the cache holds until it is spread.
     static constexpr size_t kPiecePixels = 65536;
 
+    // The bytes of a packed pixel.
+    size_t step() const { return static_cast<size_t>(spreadFrom_->bytesPerPixel); }
+
     // Reads one frame of packed pixels in pieces, spreading each over the
     // chunk's planes.
     Filled fillSpread(Chunk& chunk) {
-        const auto step = static_cast<size_t>(spreadFrom_->bytesPerPixel);
-        const size_t pixels = frameBytes_ / step;
+        const size_t pixels = frameBytes_ / step();
         uint8_t* const planes = chunk.bytes.data();
         chunk.got = 0;
         for (size_t done = 0; done < pixels;) {
             const size_t count = std::min(kPiecePixels, pixels - done);
             size_t got = 0;
             const Filled filled =
-                fill(fd_, cancel_[0], piece_.data(), count * step, got, chunk.error);
+                fill(fd_, cancel_[0], piece_.data(), count * step(), got, chunk.error);
             chunk.got += got;
             if (filled != Filled::Whole) {
                 return filled;
@@ -202,9 +204,8 @@ private:
             }
             try {
                 if (spreadFrom_ != nullptr) {
-                    const auto step = static_cast<size_t>(spreadFrom_->bytesPerPixel);
-                    chunk.bytes.resize(frameBytes_ / step * 3);
-                    piece_.resize(kPiecePixels * step);
+                    chunk.bytes.resize(frameBytes_ / step() * 3);
+                    piece_.resize(kPiecePixels * step());
                 } else {
                     chunk.bytes.resize(frameBytes_);
                 }
@@ -247,8 +248,8 @@ class RawSource final : public RawFrameSource {
 public:
     RawSource(int fd, bool ownsFd, std::string name, const RawFormat& format, int width,
               int height, int limit)
-        : RawFrameSource(std::move(name), format, width, height, limit), format_(format),
-          fd_(fd), ownsFd_(ownsFd) {
+        : RawFrameSource(std::move(name), format, width, height, limit), fd_(fd),
+          ownsFd_(ownsFd) {
         widenPipe(fd_);
     }
     ~RawSource() override {
@@ -266,7 +267,7 @@ private:
     Bytes readBytes(size_t bytes) override {
         Bytes result;
         if (reader_ == nullptr) {
-            reader_ = std::make_unique<ReadAhead>(fd_, bytes, format_);
+            reader_ = std::make_unique<ReadAhead>(fd_, bytes, format());
             if (!reader_->start()) {
                 result.outcome = Bytes::Outcome::Failed;
                 result.reason = std::string("cannot start reading: ") + std::strerror(errno);
@@ -280,7 +281,7 @@ private:
         switch (chunk_.filled) {
             case Filled::Whole:
                 result.data = chunk_.bytes.data();
-                result.spread = format_.layout == RawLayout::Packed;
+                result.spread = format().layout == RawLayout::Packed;
                 break;
             case Filled::Error:
                 result.outcome = Bytes::Outcome::Failed;
@@ -296,7 +297,6 @@ private:
 
     void done() override { reader_->recycle(std::move(chunk_)); }
 
-    const RawFormat& format_;
     int fd_;
     bool ownsFd_;
     std::unique_ptr<ReadAhead> reader_;

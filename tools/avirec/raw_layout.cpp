@@ -1,7 +1,6 @@
 // The layouts of raw frames, and their spreading over the bands.
 #include "raw_layout.h"
 
-
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -75,13 +74,18 @@ void spreadPacked(const RawFormat& format, const uint8_t* in, uint8_t* const (&p
 
 namespace {
 
-// Points the planes of `frame` into one frame's bytes where `format` holds
-// them as planes (planar and grey layouts), sizing the frame; false for
-// packed layouts, which must be spread.
-bool lendPlanes(const RawFormat& format, const uint8_t* bytes, int width, int height,
-                PlanarFrame& frame) {
+// Points the planes of `frame` into one frame's bytes where they hold the
+// planes: planar and grey layouts as they come, or red, green and blue
+// planes one after another where a reader already spread packed input.
+// Sizes the frame; false for packed input still to be spread.
+bool lendPlanes(const RawFormat& format, const uint8_t* bytes, bool spread, int width,
+                int height, PlanarFrame& frame) {
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (format.layout == RawLayout::Gray) {
+    if (spread) {
+        frame.lent[0] = bytes;
+        frame.lent[1] = bytes + pixels;
+        frame.lent[2] = bytes + 2 * pixels;
+    } else if (format.layout == RawLayout::Gray) {
         frame.lent[0] = frame.lent[1] = frame.lent[2] = bytes;
     } else if (format.layout == RawLayout::Planar) {  // G, B and R planes
         frame.lent[0] = bytes + 2 * pixels;
@@ -167,15 +171,7 @@ ReadStatus RawFrameSource::read(PlanarFrame& frame, std::string& error) {
     // Planar and grey input already holds the planes, as does packed input
     // that the reader spread: they are lent, not copied. Other packed input
     // is spread over the frame's own.
-    if (bytes.spread) {
-        const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
-        frame.lent[0] = bytes.data;
-        frame.lent[1] = bytes.data + pixels;
-        frame.lent[2] = bytes.data + 2 * pixels;
-        frame.width = width_;
-        frame.height = height_;
-        lending_ = true;
-    } else if (lendPlanes(format_, bytes.data, width_, height_, frame)) {
+    if (lendPlanes(format_, bytes.data, bytes.spread, width_, height_, frame)) {
         lending_ = true;
     } else {
         if (frame.width != width_ || frame.height != height_ || frame.lent[0] != nullptr) {

@@ -56,7 +56,7 @@ protected:
     struct Bytes {
         enum class Outcome { Whole, EndOfInput, Failed, Interrupted } outcome = Outcome::Whole;
         const uint8_t* data = nullptr;  // with Whole: the frame, valid until done()
-        bool spread = false;  // with Whole: data holds the red, green and blue planes
+        bool spread = false;            // with Whole: data holds the red, green, blue planes
         size_t got = 0;                 // with EndOfInput: the bytes that came
         std::string reason;             // with Failed: why
     };
@@ -67,6 +67,7 @@ protected:
     virtual void done() {}
 
     const std::string& name() const { return name_; }
+    const RawFormat& format() const { return format_; }
 
 private:
     std::string name_;
