@@ -298,7 +298,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     gQuiet = options.verbosity == 0;
-    if (!mayWriteOutput("avirec_win", options, error)) {
+    if (!mayWriteFiles("avirec_win", options, error)) {
         return fail(error);
     }
     std::unique_ptr<FrameSource> source = openFrameSource(options, error);

@@ -9,26 +9,9 @@
 
 #include "support/ffmpeg_tools.h"
 #include "support/temp_dir.h"
+#include "avirec_shell.h"
 
 namespace {
-
-struct ShellRun {
-    int status;
-    std::string output;  // standard output and standard error together
-};
-
-// Runs `command` in a shell, with `{avirec}` standing for the program; a
-// run that hangs is ended after two minutes (status 124). timeout runs in
-// the foreground mode, in which a signal it gets reaches avirec once, not
-// also through the process group.
-ShellRun shell(std::string command) {
-    for (size_t at; (at = command.find("{avirec}")) != std::string::npos;) {
-        command.replace(at, 8, std::string("timeout --foreground 120 ") + AVIREC_PATH);
-    }
-    ShellRun run;
-    run.status = runCommand("( " + command + " ) 2>&1", &run.output);
-    return run;
-}
 
 std::vector<uint8_t> pseudoRandomBytes(size_t count, unsigned seed) {
     std::vector<uint8_t> bytes(count);
@@ -38,16 +21,6 @@ std::vector<uint8_t> pseudoRandomBytes(size_t count, unsigned seed) {
         byte = static_cast<uint8_t>(state >> 24);
     }
     return bytes;
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The frames of a raw file as ffmpeg reads them, in rgb24: the reference

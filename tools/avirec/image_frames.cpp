@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -14,7 +15,11 @@ extern "C" {
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 #include "stop_signal.h"
 
@@ -24,6 +29,62 @@ std::string describe(int status) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(status, text, sizeof text);
     return text;
+}
+
+// What the libraries' decoders and demuxers say of a damaged input (a
+// truncated image, a header out of range) while they go on and hand out a
+// picture anyway: the first such error is kept, so that the input fails with
+// it instead of being recorded as it came out. Errors are logged from the
+// decoders' own threads too.
+std::mutex gComplaintLock;
+std::string gComplaint;
+
+// Whether a log line comes from a decoder or a demuxer, or from a helper
+// they called (which names them as its parent).
+bool isDecoding(void* context) {
+    for (int depth = 0; context != nullptr && depth < 4; ++depth) {
+        const AVClass* kind = *static_cast<AVClass**>(context);
+        if (kind == nullptr) {
+            return false;
+        }
+        const AVClassCategory category =
+            kind->get_category != nullptr ? kind->get_category(context) : kind->category;
+        if (category == AV_CLASS_CATEGORY_DECODER || category == AV_CLASS_CATEGORY_DEMUXER) {
+            return true;
+        }
+        if (kind->parent_log_context_offset == 0) {
+            return false;
+        }
+        context = *reinterpret_cast<void**>(static_cast<uint8_t*>(context) +
+                                            kind->parent_log_context_offset);
+    }
+    return false;
+}
+
+void keepComplaints(void* context, int level, const char* format, va_list arguments) {
+    if (level > AV_LOG_ERROR || !isDecoding(context)) {
+        av_log_default_callback(context, level, format, arguments);
+        return;
+    }
+    char line[256];
+    va_list copy;
+    va_copy(copy, arguments);
+    std::vsnprintf(line, sizeof line, format, copy);
+    va_end(copy);
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '.')) {
+        text.pop_back();
+    }
+    std::lock_guard<std::mutex> lock(gComplaintLock);
+    if (gComplaint.empty()) {
+        gComplaint = text;  // avirec's own message says it
+    }
+}
+
+// The complaint kept since the last call, emptied.
+std::string takeComplaint() {
+    std::lock_guard<std::mutex> lock(gComplaintLock);
+    return std::exchange(gComplaint, std::string());
 }
 
 // Ends a wait of the libraries for input once a stop was asked for.
@@ -81,6 +142,7 @@ bool openDecoder(const std::string& path, DecodeSession& session, std::string& e
     if (!isReadable(path, error)) {
         return false;
     }
+    takeComplaint();
     const std::string name = inputName(path);
     session.format = avformat_alloc_context();
     if (session.format == nullptr) {
@@ -95,8 +157,9 @@ bool openDecoder(const std::string& path, DecodeSession& session, std::string& e
         return false;
     }
     status = avformat_find_stream_info(session.format, nullptr);
-    if (status < 0) {
-        error = "cannot read " + name + ": " + describe(status);
+    if (const std::string complaint = takeComplaint(); !complaint.empty() || status < 0) {
+        error = complaint.empty() ? "cannot read " + name + ": " + describe(status)
+                                  : name + " is damaged: " + complaint;
         return false;
     }
     const AVCodec* decoder = nullptr;
@@ -123,7 +186,21 @@ bool openDecoder(const std::string& path, DecodeSession& session, std::string& e
 }
 
 // Decodes the input's next picture into session.decoded.
+ReadStatus decodeOrComplain(const std::string& path, DecodeSession& session, std::string& error);
+
+// The same, failing the input when a decoder complained on the way: the
+// picture it gave is damaged, and so is a stream that ended in one.
 ReadStatus decodeNext(const std::string& path, DecodeSession& session, std::string& error) {
+    const ReadStatus status = decodeOrComplain(path, session, error);
+    const std::string complaint = takeComplaint();
+    if (complaint.empty() || status == ReadStatus::Interrupted) {
+        return status;
+    }
+    error = inputName(path) + " is damaged: " + complaint;
+    return ReadStatus::Failed;
+}
+
+ReadStatus decodeOrComplain(const std::string& path, DecodeSession& session, std::string& error) {
     while (true) {
         const int received = avcodec_receive_frame(session.codec, session.decoded);
         if (received == 0) {
@@ -279,5 +356,6 @@ std::unique_ptr<FrameSource> openDecodedFrames(const std::vector<std::string>& p
         error = "no image files given";
         return nullptr;
     }
+    av_log_set_callback(keepComplaints);
     return std::make_unique<DecodedFrameSource>(paths);
 }

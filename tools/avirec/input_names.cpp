@@ -3,8 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -38,10 +39,11 @@ std::optional<std::string> numbered(const std::string& pattern, long number) {
         if (!digits.empty() && digits[0] != '0' && digits.size() > 1) {
             return std::nullopt;
         }
-        const int width = digits.empty() ? 0 : std::stoi(digits);
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%0*ld", width, number);
-        text += buffer;
+        // Zeros in front up to the width, as printf's %0Nd pads.
+        const std::string value = std::to_string(number);
+        const size_t width = digits.empty() ? 0 : std::stoul(digits);
+        text.append(width > value.size() ? width - value.size() : 0, '0');
+        text += value;
         converted = true;
         i = end;
     }
@@ -54,6 +56,12 @@ std::optional<std::string> numbered(const std::string& pattern, long number) {
 bool exists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
+}
+
+// Whether the last name in `path` is longer than a folder can hold.
+bool nameTooLong(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return path.size() - (slash == std::string::npos ? 0 : slash + 1) > NAME_MAX;
 }
 
 }  // namespace
@@ -106,6 +114,11 @@ bool expandInputNames(const std::vector<std::string>& names, bool sort,
             files.push_back(name);
             continue;
         }
+        if (nameTooLong(*numbered(name, 0))) {
+            error = "the pattern " + name + " makes names longer than the " +
+                    std::to_string(NAME_MAX) + " characters a file name can have";
+            return false;
+        }
         long number = 0;
         while (number <= 4 && !exists(*numbered(name, number))) {
             ++number;
@@ -115,9 +128,16 @@ bool expandInputNames(const std::vector<std::string>& names, bool sort,
                     " to " + *numbered(name, 4) + ")";
             return false;
         }
-        for (std::optional<std::string> file; (file = numbered(name, number)) && exists(*file);
-             ++number) {
-            files.push_back(*file);
+        std::string last;
+        for (std::string file; exists(file = *numbered(name, number)); ++number) {
+            // Every number must give a name of its own, or the list would
+            // never end.
+            if (file == last) {
+                error = "the pattern " + name + " gives " + file + " for two numbers";
+                return false;
+            }
+            files.push_back(file);
+            last = std::move(file);
         }
     }
     if (sort) {

@@ -17,6 +17,7 @@ extern "C" {
 
 #include "avifile_hooks.h"
 #include "codec_list.h"
+#include "file_roles.h"
 #include "frame_source.h"
 #include "image_frames.h"
 #include "input_names.h"
@@ -92,23 +93,51 @@ void applyPreferences(const RecorderOptions& options) {
     }
 }
 
-// The source that the options ask for. Null with the reason in `error`.
-std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options, std::string& error) {
+// The source that the options ask for, reading the image files `images`
+// (the inputs with their patterns expanded). Null with the reason in `error`.
+std::unique_ptr<FrameSource> openFrameSource(const RecorderOptions& options,
+                                             const std::vector<std::string>& images,
+                                             std::string& error) {
     if (!options.rawFormat.empty()) {
         return openRawFrames(options.rawPath, options.rawFormat, options.width, options.height,
                              options.framesGiven ? options.frames : -1, error);
     }
-    if (!options.inputs.empty()) {
-        std::vector<std::string> names;
-        if (!expandInputNames(options.inputs, options.sortInputs, names, error)) {
-            return nullptr;
-        }
-        return openDecodedFrames(names, error);
+    if (!images.empty()) {
+        return openDecodedFrames(images, error);
     }
     return std::make_unique<TestPatternSource>(options.width, options.height, options.frames);
 }
 
-int record(int argc, char** argv) {
+// Every file the recording writes and reads, in that order.
+std::vector<NamedFile> filesOfRecording(const RecorderOptions& options,
+                                        const std::vector<std::string>& images,
+                                        const std::string& pluginPath) {
+    std::vector<NamedFile> files;
+    files.push_back({"the movie", options.output, -1, true});
+    if (options.progress == "-") {
+        files.push_back({"the --progress output, standard output,", "", STDOUT_FILENO, true});
+    } else if (options.progress.compare(0, 3, "fd:") == 0) {
+        files.push_back({"the --progress descriptor", options.progress,
+                         std::atoi(options.progress.c_str() + 3), true});
+    } else if (!options.progress.empty()) {
+        files.push_back({"the --progress file", options.progress, -1, true});
+    }
+    if (!options.rawOut.empty()) {
+        files.push_back({"the --raw-out file", options.rawOut, -1, true});
+    }
+    if (framesFromStandardInput(options)) {
+        files.push_back({"standard input, which holds the frames,", "", STDIN_FILENO, false});
+    } else if (!options.rawPath.empty()) {
+        files.push_back({"the raw input", options.rawPath, -1, false});
+    }
+    for (const std::string& image : images) {
+        files.push_back({"the input image", image, -1, false});
+    }
+    files.push_back({"the plug-in", pluginPath, -1, false});
+    return files;
+}
+
+int record(int argc, char** argv, const StandardDescriptors& standard) {
     RecorderOptions options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -143,10 +172,27 @@ int record(int argc, char** argv) {
     // A --progress reader that goes away must not end the recording.
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (!mayWriteOutput("avirec", options, error)) {
+    if (framesFromStandardInput(options) && (standard.inputClosed || standard.inputWriteOnly)) {
+        return fail(standard.inputClosed ? "standard input is closed: there are no frames to read"
+                                         : "standard input is not open for reading");
+    }
+    if (options.progress == "-" && standard.outputClosed) {
+        return fail("standard output is closed: --progress - has nowhere to go");
+    }
+    std::vector<std::string> images;
+    if (options.rawFormat.empty() &&
+        !expandInputNames(options.inputs, options.sortInputs, images, error)) {
         return fail(error);
     }
-    std::unique_ptr<FrameSource> source = openFrameSource(options, error);
+    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    if (!refuseClashingFiles(filesOfRecording(options, images, pluginPath), error)) {
+        std::fprintf(stderr, "avirec: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (!mayWriteFiles("avirec", options, error)) {
+        return fail(error);
+    }
+    std::unique_ptr<FrameSource> source = openFrameSource(options, images, error);
     if (source == nullptr) {
         return stopRequested() ? kExitSignal + stopSignal() : fail(error);
     }
@@ -160,7 +206,8 @@ int record(int argc, char** argv) {
         return fail("cannot pass the compressor choice on");
     }
     ProgressReport report;
-    if (!options.progress.empty() && !report.open(options.progress, options.output, options.fps, error)) {
+    if (!options.progress.empty() &&
+        !report.open(options.progress, options.output, options.fps, options.verbosity == 0, error)) {
         return fail(error);
     }
 
@@ -173,7 +220,6 @@ int record(int argc, char** argv) {
     }
 
     MoviePlugin plugin;
-    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     if (!loadMoviePlugin(pluginPath, plugin, error)) {
         return fail(error);
     }
@@ -221,10 +267,11 @@ int record(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const StandardDescriptors standard = holdStandardDescriptors();
     // The recorder closes the movie when memory runs out in the middle of
     // it; what reaches here is a failure before or after the recording.
     try {
-        return record(argc, argv);
+        return record(argc, argv, standard);
     } catch (const std::bad_alloc&) {
         std::fputs("avirec: not enough memory\n", stderr);
     } catch (const std::exception& failure) {

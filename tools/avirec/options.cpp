@@ -322,30 +322,52 @@ bool framesFromStandardInput(const RecorderOptions& options) {
     return options.rawPath == "-" || (options.inputs.size() == 1 && options.inputs[0] == "-");
 }
 
-bool mayWriteOutput(const char* program, const RecorderOptions& options, std::string& error) {
+namespace {
+
+// Whether `path`, written in `role`, may be written: it does not exist (or,
+// but for the movie, is no regular file, such as a FIFO or /dev/null, which
+// writing does not destroy), -y was given, or the user said yes on a
+// terminal. False with the reason in `error`.
+bool mayWrite(const char* program, const std::string& path, bool isMovie,
+              const RecorderOptions& options, std::string& error) {
     std::error_code failed;
-    const auto status = std::filesystem::symlink_status(options.output, failed);
-    if (failed || !std::filesystem::exists(status) || options.overwrite == Overwrite::Always) {
+    const auto status = isMovie ? std::filesystem::symlink_status(path, failed)
+                                : std::filesystem::status(path, failed);
+    if (failed || !std::filesystem::exists(status) || options.overwrite == Overwrite::Always ||
+        (!isMovie && !std::filesystem::is_regular_file(status))) {
         return true;
     }
     if (options.overwrite == Overwrite::Never) {
-        error = options.output + " exists, and -n says never to overwrite it";
+        error = path + " exists, and -n says never to overwrite it";
         return false;
     }
     // Standard input answers only when it is a terminal that does not carry the frames.
     if (standardInputIsTerminal() && !framesFromStandardInput(options)) {
-        std::fprintf(stderr, "%s: %s exists; overwrite it? [y/N] ", program, options.output.c_str());
+        std::fprintf(stderr, "%s: %s exists; overwrite it? [y/N] ", program, path.c_str());
         std::fflush(stderr);
         char answer[16] = {};
         if (std::fgets(answer, sizeof answer, stdin) != nullptr &&
             (answer[0] == 'y' || answer[0] == 'Y')) {
             return true;
         }
-        error = options.output + " was not overwritten";
+        error = path + " was not overwritten";
         return false;
     }
-    error = options.output + " exists; pass -y to overwrite it";
+    error = path + " exists; pass -y to overwrite it";
     return false;
+}
+
+}  // namespace
+
+bool progressGoesToAFile(const std::string& target) {
+    return !target.empty() && target != "-" && target.compare(0, 3, "fd:") != 0;
+}
+
+bool mayWriteFiles(const char* program, const RecorderOptions& options, std::string& error) {
+    return mayWrite(program, options.output, true, options, error) &&
+           (!progressGoesToAFile(options.progress) ||
+            mayWrite(program, options.progress, false, options, error)) &&
+           (options.rawOut.empty() || mayWrite(program, options.rawOut, false, options, error));
 }
 
 std::string usageText() {
@@ -378,9 +400,10 @@ Movie:
                     ,datarate=N (125-268435455 bytes/s); without it a
                     terminal shows a menu, otherwise (and always when frames
                     come from standard input) Full Frames
-  -y, --overwrite   overwrite OUTPUT if it exists
-  -n, --no-overwrite  never overwrite; without -y or -n an existing OUTPUT is
-                    asked about on a terminal and refused otherwise
+  -y, --overwrite   overwrite OUTPUT, the --progress file and the --raw-out
+                    file if they exist
+  -n, --no-overwrite  never overwrite; without -y or -n each existing file
+                    is asked about on a terminal and refused otherwise
   --plugin PATH     the plug-in to load (default: the one installed or built
                     with avirec)
   --raw-out FILE    also write the frames recorded to FILE as raw rgb24, to

@@ -45,10 +45,14 @@ bool standardInputIsTerminal();
 // Whether the frames come from standard input.
 bool framesFromStandardInput(const RecorderOptions& options);
 
-// Whether the output may be written: it does not exist, -y was given, or
-// the user said yes on a terminal (asked as `program`). False with the
-// reason in `error`.
-bool mayWriteOutput(const char* program, const RecorderOptions& options, std::string& error);
+// Whether --progress TARGET names a file (not '-' or fd:N).
+bool progressGoesToAFile(const std::string& target);
+
+// Whether the files the options write (the movie, a --progress file, the
+// --raw-out file) may be written: each does not exist, -y was given, or the
+// user said yes on a terminal (asked as `program`). False with the reason in
+// `error`.
+bool mayWriteFiles(const char* program, const RecorderOptions& options, std::string& error);
 
 // The text of --help.
 std::string usageText();

@@ -32,7 +32,9 @@ ProgressReport::~ProgressReport() {
 }
 
 bool ProgressReport::open(const std::string& target, const std::string& movie,
-                          std::optional<double> fps, std::string& error) {
+                          std::optional<double> fps, bool quiet, std::string& error) {
+    target_ = target == "-" ? std::string("standard output") : target;
+    quiet_ = quiet;
     movie_ = movie;
     // The plug-in stores the rate rounded to whole frames, half up.
     if (fps) {
@@ -45,8 +47,13 @@ bool ProgressReport::open(const std::string& target, const std::string& movie,
     }
     if (target.compare(0, 3, "fd:") == 0) {
         int fd = -1;
-        if (!parseDescriptor(target, fd) || fcntl(fd, F_GETFL) < 0) {
+        const int flags = parseDescriptor(target, fd) ? fcntl(fd, F_GETFL) : -1;
+        if (flags < 0) {
             error = "--progress " + target + ": no such open descriptor";
+            return false;
+        }
+        if ((flags & O_ACCMODE) == O_RDONLY) {
+            error = "--progress " + target + ": the descriptor is open only for reading";
             return false;
         }
         fd_ = fd;
@@ -107,7 +114,12 @@ void ProgressReport::write(int frames, bool last) {
             continue;
         }
         if (written <= 0) {
-            broken_ = true;  // the recording goes on without its watcher
+            // The recording goes on without its watcher.
+            broken_ = true;
+            if (!quiet_) {
+                std::fprintf(stderr, "avirec: writing progress to %s failed: %s; the recording goes on\n",
+                             target_.c_str(), written < 0 ? std::strerror(errno) : "nothing was taken");
+            }
             return;
         }
         data += written;

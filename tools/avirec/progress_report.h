@@ -15,12 +15,13 @@ public:
     ProgressReport(const ProgressReport&) = delete;
     ProgressReport& operator=(const ProgressReport&) = delete;
 
-    // Opens `target`: "-" (standard output), "fd:N" (an open descriptor) or a
-    // file (created or truncated). `movie` is the file whose size is
-    // reported; `fps`, when given, turns frames into media time. False with
-    // the reason in `error`.
+    // Opens `target`: "-" (standard output), "fd:N" (a descriptor open for
+    // writing) or a file (created or truncated). `movie` is the file whose
+    // size is reported; `fps`, when given, turns frames into media time.
+    // A write that fails later is said once on standard error unless
+    // `quiet`, and the recording goes on. False with the reason in `error`.
     bool open(const std::string& target, const std::string& movie, std::optional<double> fps,
-              std::string& error);
+              bool quiet, std::string& error);
 
     bool enabled() const { return fd_ >= 0; }
 
@@ -35,7 +36,9 @@ private:
 
     int fd_ = -1;
     bool ownsFd_ = false;
-    bool broken_ = false;  // a write failed: the reader went away
+    bool broken_ = false;  // a write failed: no more are tried
+    bool quiet_ = false;
+    std::string target_;
     std::string movie_;
     std::optional<double> fps_;
     std::chrono::steady_clock::time_point started_{};

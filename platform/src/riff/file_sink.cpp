@@ -714,6 +714,13 @@ int openForWriting(const char* path, bool& created) {
             fd = open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOCTTY, 0666);
             created = true;
             if (fd < 0 && errno == EEXIST) {
+                struct stat link {};
+                if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+                    // O_EXCL never follows a link: one that leads nowhere
+                    // stays as it is rather than making its target.
+                    setFailureReason("it is a symbolic link to a file that does not exist");
+                    return -1;
+                }
                 continue;  // made by someone else meanwhile: open that one
             }
         }
