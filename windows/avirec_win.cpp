@@ -205,6 +205,28 @@ void printFileType(const MoviePlugin& plugin) {
     jmsc_HeapFree(extension);
 }
 
+// Says once, at the first frame the plug-in refused, why it was refused
+// where that can be told: a movie of the platform's AVIFile cannot grow past
+// 2 GiB, and the plug-in refuses the frames that would take it there.
+void sayWhyRefused(const std::string& output, int index, const PlanarFrame& frame) {
+    constexpr uint64_t kPlatformLimit = 2147483647;
+    constexpr uint64_t kNear = 64ULL << 20;
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    const uint64_t size =
+        GetFileAttributesExA(output.c_str(), GetFileExInfoStandard, &file) != 0
+            ? (static_cast<uint64_t>(file.nFileSizeHigh) << 32) | file.nFileSizeLow
+            : 0;
+    if (size + frameBitmapBytes(frame.width, frame.height) + kNear >= kPlatformLimit) {
+        std::fprintf(stderr,
+                     "avirec_win: frame %d and those after it were not written: the movie has "
+                     "reached the 2 GiB that the platform's AVIFile writes correctly; it holds the "
+                     "%d frames before\n",
+                     index, index);
+    } else {
+        std::fprintf(stderr, "avirec_win: frame %d was not written: the plug-in refused it\n", index);
+    }
+}
+
 // Creates the movie, adds every frame of `source` and closes it. Returns
 // the exit status.
 int record(const MoviePlugin& plugin, const RecorderOptions& options, FrameSource& source,
@@ -250,6 +272,9 @@ int record(const MoviePlugin& plugin, const RecorderOptions& options, FrameSourc
         records.point(frame);
         const int32_t result = plugin.addFrame(movie, frame.width, frame.height, &records.stack);
         event("frame %d: %d\n", tried, result);
+        if (result != 1 && tried == written) {
+            sayWhyRefused(options.output, tried, frame);
+        }
         ++tried;
         written += result == 1 ? 1 : 0;
         if (rawCopy != nullptr && !copyFailed) {

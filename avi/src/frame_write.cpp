@@ -7,6 +7,7 @@
 #include "host/host_services.h"
 #include "host_records.h"
 #include "movie_release.h"
+#include "previous_movie.h"
 #include "writer_state.h"
 
 namespace {
@@ -42,6 +43,34 @@ bool ensureFormat(unsigned char* buffer) {
     return true;
 }
 
+#ifdef _WIN32
+// The platform's AVIFile keeps the file's positions and sizes in signed 32
+// bits: a file that grows past 2 GiB gets wrapped sizes and loses frames
+// written before. A frame that would take the closed file (headers, every
+// sample as a chunk, the index written at close) past this is refused; the
+// limit leaves 1 MiB below the largest size that the platform writes right.
+#ifndef AVI_FILE_BYTE_LIMIT
+#define AVI_FILE_BYTE_LIMIT (2147483647ULL - (1ULL << 20))
+#endif
+constexpr uint64_t kFileByteLimit = AVI_FILE_BYTE_LIMIT;
+#else
+// The platform layer writes OpenDML indexes past the first RIFF.
+constexpr uint64_t kFileByteLimit = UINT64_MAX;
+#endif
+
+// The headers before the first sample (the platform writes 2 KiB), counted
+// with room to spare; a sample's chunk header; an index entry.
+constexpr uint64_t kHeaderBytes = 4096;
+constexpr uint64_t kChunkHeaderBytes = 8;
+constexpr uint64_t kIndexEntryBytes = 16;
+
+// The closed file's size with one more sample of at most `bytes` after the
+// `frames` written so far.
+uint64_t fileBytesWith(uint64_t bytes, int32_t frames) {
+    return kHeaderBytes + writerState.fileBytes + kChunkHeaderBytes + bytes + (bytes & 1) +
+           kChunkHeaderBytes + kIndexEntryBytes * (static_cast<uint64_t>(frames) + 1);
+}
+
 }  // namespace
 
 extern "C" {
@@ -68,14 +97,27 @@ int32_t aviMovieAddFrame(MovieRecord* movie, int32_t width, int32_t height,
         jmsc_HeapFree(buffer);
         return 0;
     }
+    // A compressed sample is taken to be as large as the frame it came
+    // from until the stream says what it wrote.
+    if (kFileByteLimit != UINT64_MAX && fileBytesWith(imageBytes, movie->frameCount) > kFileByteLimit) {
+        jmsc_HeapFree(buffer);
+        return 0;
+    }
     fillFrameRows(buffer, rowStride(width), movie, frame);
     const LONG position = movie->frameCount;
     ++movie->frameCount;
+    LONG bytesWritten = 0;
     const HRESULT status =
         AVIStreamWrite(writerState.compressedStream, position, 1, buffer + kBitmapHeaderBytes,
-                       static_cast<LONG>(imageBytes), AVIIF_KEYFRAME, nullptr, nullptr);
+                       static_cast<LONG>(imageBytes), AVIIF_KEYFRAME, nullptr, &bytesWritten);
     jmsc_HeapFree(buffer);
-    return status == 0 ? 1 : 0;
+    if (status != 0) {
+        return 0;
+    }
+    const uint64_t sample = bytesWritten > 0 ? static_cast<uint64_t>(bytesWritten) : imageBytes;
+    writerState.fileBytes += kChunkHeaderBytes + sample + (sample & 1);
+    dropPreviousMovie();
+    return 1;
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // Closing a movie: completes the file and frees the record.
 #include "avi/avi_plugin.h"
 #include "movie_release.h"
+#include "previous_movie.h"
 
 extern "C" {
 
@@ -12,6 +13,7 @@ void aviMovieClose(MovieRecord* movie) {
         return;
     }
     releaseWriter();
+    dropPreviousMovie();
     freeMovieRecord(movie);
 }
 

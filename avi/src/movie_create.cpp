@@ -8,6 +8,7 @@
 #include "frame_conversion.h"
 #include "host/host_services.h"
 #include "movie_release.h"
+#include "previous_movie.h"
 #include "stream_header.h"
 #include "writer_state.h"
 
@@ -78,10 +79,13 @@ MovieRecord* aviMovieCreate(const char* path, int32_t width, int32_t height) {
         return nullptr;
     }
     writerState.formatSet = 0;
+    writerState.fileBytes = 0;
     fillStreamHeader(writerState.streamInfo, width, height, imageBytes);
+    setPreviousMovieAside(movie->fileName);
     acquireLibrary();
     if (!openStreams(movie->fileName)) {
         releaseWriter();
+        restorePreviousMovie(movie->fileName);
         freeMovieRecord(movie);
         return nullptr;
     }

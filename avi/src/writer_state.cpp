@@ -3,4 +3,4 @@
 // start, in the form that the compression dialog takes.
 #include "writer_state.h"
 
-WriterState writerState = {nullptr, nullptr, nullptr, 0, {}, {}, {&writerState.compressOptions}};
+WriterState writerState = {nullptr, nullptr, nullptr, 0, 0, {}, {}, {&writerState.compressOptions}};

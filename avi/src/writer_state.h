@@ -11,6 +11,7 @@ struct WriterState {
     PAVISTREAM rawStream;
     PAVISTREAM compressedStream;
     int32_t formatSet;
+    uint64_t fileBytes;  // the file's size once closed, with the frames written so far
     AVISTREAMINFOA streamInfo;
     AVICOMPRESSOPTIONS compressOptions;
     LPAVICOMPRESSOPTIONS optionsList[1];

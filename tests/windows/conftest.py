@@ -161,10 +161,11 @@ def _children(pid):
     return found
 
 
-def interrupt(proc, program):
-    """Sends one SIGINT to the Windows process of PROGRAM that PROC started
-    (Wine turns it into the console's Ctrl-C event): the process itself or
-    the descendant whose command line names PROGRAM. False when there is none."""
+def interrupt(proc, program, signum=signal.SIGINT):
+    """Sends one SIGINT (or SIGNUM) to the Windows process of PROGRAM that
+    PROC started (Wine turns SIGINT into the console's Ctrl-C event): the
+    process itself or the descendant whose command line names PROGRAM. False
+    when there is none."""
     pids = [proc.pid]
     while pids:
         pid = pids.pop(0)
@@ -173,7 +174,7 @@ def interrupt(proc, program):
         except OSError:
             continue
         if command.endswith(program.encode()):
-            os.kill(pid, signal.SIGINT)
+            os.kill(pid, signum)
             return True
         pids.extend(_children(pid))
     return False
