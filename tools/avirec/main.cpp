@@ -137,6 +137,31 @@ std::vector<NamedFile> filesOfRecording(const RecorderOptions& options,
     return files;
 }
 
+// Before anything is opened: the standard descriptors the recording needs
+// are open, the input patterns expand into `images`, no file is both
+// written and read (or written twice), and each file written may be. 0, or
+// the exit status after saying why not.
+int checkFilesOfRecording(const RecorderOptions& options, const StandardDescriptors& standard,
+                          const std::string& pluginPath, std::vector<std::string>& images) {
+    if (framesFromStandardInput(options) && (standard.inputClosed || standard.inputWriteOnly)) {
+        return fail(standard.inputClosed ? "standard input is closed: there are no frames to read"
+                                         : "standard input is not open for reading");
+    }
+    if (options.progress == "-" && standard.outputClosed) {
+        return fail("standard output is closed: --progress - has nowhere to go");
+    }
+    std::string error;
+    if (options.rawFormat.empty() &&
+        !expandInputNames(options.inputs, options.sortInputs, images, error)) {
+        return fail(error);
+    }
+    if (!refuseClashingFiles(filesOfRecording(options, images, pluginPath), error)) {
+        std::fprintf(stderr, "avirec: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    return mayWriteFiles("avirec", options, error) ? 0 : fail(error);
+}
+
 int record(int argc, char** argv, const StandardDescriptors& standard) {
     RecorderOptions options;
     std::string error;
@@ -172,25 +197,10 @@ int record(int argc, char** argv, const StandardDescriptors& standard) {
     // A --progress reader that goes away must not end the recording.
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (framesFromStandardInput(options) && (standard.inputClosed || standard.inputWriteOnly)) {
-        return fail(standard.inputClosed ? "standard input is closed: there are no frames to read"
-                                         : "standard input is not open for reading");
-    }
-    if (options.progress == "-" && standard.outputClosed) {
-        return fail("standard output is closed: --progress - has nowhere to go");
-    }
     std::vector<std::string> images;
-    if (options.rawFormat.empty() &&
-        !expandInputNames(options.inputs, options.sortInputs, images, error)) {
-        return fail(error);
-    }
     const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
-    if (!refuseClashingFiles(filesOfRecording(options, images, pluginPath), error)) {
-        std::fprintf(stderr, "avirec: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    if (!mayWriteFiles("avirec", options, error)) {
-        return fail(error);
+    if (const int status = checkFilesOfRecording(options, standard, pluginPath, images); status != 0) {
+        return status;
     }
     std::unique_ptr<FrameSource> source = openFrameSource(options, images, error);
     if (source == nullptr) {
