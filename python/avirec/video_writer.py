@@ -173,6 +173,11 @@ class VideoWriter:
         """Appends one frame; raises where it cannot (see the class)."""
         if self._movie is None:
             raise ValueError("the VideoWriter is not open")
+        shape, size = getattr(image, "shape", ()), self._movie.size
+        if len(shape) >= 2 and shape[:2] == size and size[0] != size[1]:
+            raise ValueError("frame is %dx%d (shape %s), but the movie is %dx%d: frameSize is "
+                             "(width, height), numpy's shape (height, width)"
+                             % (shape[1], shape[0], shape, size[0], size[1]))
         if not self._movie.started and self._quality is not None and self._codec is not None:
             # OpenCV's quality is 0-100, avirec's 0-10000.
             self._movie.codec = "%s,quality=%d" % (self._codec, round(self._quality * 100))

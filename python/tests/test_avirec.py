@@ -1,7 +1,6 @@
 """The avirec module end to end: frames written through it are decoded back
 with ffmpeg and compared."""
 
-import json
 import os
 import signal
 import subprocess
@@ -12,27 +11,7 @@ import pytest
 
 np = pytest.importorskip("numpy")
 import avirec  # noqa: E402
-
-
-def probe(path):
-    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
-                          "-show_streams", "-of", "json", path],
-                         check=True, capture_output=True).stdout
-    return json.loads(out)["streams"][0]
-
-
-def decode(path):
-    stream = probe(path)
-    width, height = stream["width"], stream["height"]
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt",
-                          "rgb24", "-vsync", "passthrough", "-"],
-                         check=True, capture_output=True).stdout
-    return np.frombuffer(raw, np.uint8).reshape(-1, height, width, 3), stream
-
-
-def random_frames(count, height, width, channels=3, seed=1):
-    shape = (count, height, width, channels) if channels else (count, height, width)
-    return np.random.default_rng(seed).integers(0, 256, shape, dtype=np.uint8)
+from movies import decode, random_frames  # noqa: E402
 
 
 @pytest.mark.parametrize("codec", ["full", "ffv1", None])
