@@ -14,6 +14,7 @@ folder that does not exist (FileNotFoundError), a recording that failed
 (AvirecError, with avirec's reason).
 """
 
+import numbers
 import os
 import subprocess
 
@@ -61,10 +62,10 @@ def codec_for_fourcc(fourcc):
         return None
     if fourcc == 0:
         return "full"
-    if not isinstance(fourcc, int) or not 0 < fourcc <= 0xFFFFFFFF:
+    if not isinstance(fourcc, numbers.Integral) or not 0 < fourcc <= 0xFFFFFFFF:
         raise ValueError("fourcc must be a code from VideoWriter_fourcc, 0 or -1, got %r"
                          % (fourcc,))
-    text = fourcc_text(fourcc)
+    text = fourcc_text(int(fourcc))
     codec = FOURCC_CODECS.get(text.upper())
     if codec is None:
         raise ValueError("no compressor writes the code %r; avirec writes %s, 0 (Full Frames) "
@@ -138,7 +139,7 @@ class VideoWriter:
         folder = os.path.dirname(os.path.abspath(path))
         if not os.path.isdir(folder):
             raise FileNotFoundError("the folder %s does not exist" % folder)
-        if not (isinstance(fps, (int, float)) and fps > 0):
+        if not (isinstance(fps, numbers.Real) and fps > 0):
             raise ValueError("fps must be a number above 0, got %r" % (fps,))
         if not _is_size(frameSize) or not all(int(v) == v and v > 0 for v in frameSize):
             raise ValueError("frameSize must be (width, height) in whole pixels, got %r"
