@@ -89,6 +89,15 @@ def find_avirec(path=None):
     return None
 
 
+def require_avirec(path=None):
+    """find_avirec's program; AvirecError when there is none."""
+    program = find_avirec(path)
+    if program is None:
+        raise AvirecError("the avirec program was not found: put it on PATH, set AVIREC, "
+                          "or pass avirec=PATH")
+    return program
+
+
 class Writer:
     """A movie being recorded; use it in a ``with`` block, or call close().
 
@@ -133,10 +142,7 @@ class Writer:
         self.overwrite = overwrite
         self.pixel_format = pixel_format
         self.progress = progress
-        self.program = find_avirec(avirec)
-        if self.program is None:
-            raise AvirecError("the avirec program was not found: put it on PATH, set AVIREC, "
-                              "or pass avirec=PATH")
+        self.program = require_avirec(avirec)
         self.frames = 0
         self._layout = pixel_format  # the raw layout sent, once the first frame is known
         self._process = None

@@ -18,7 +18,7 @@ import numbers
 import os
 import subprocess
 
-from . import AvirecError, Writer, find_avirec
+from . import AvirecError, Writer, require_avirec
 
 # The properties of OpenCV's writer that are taken, by OpenCV's numbers.
 VIDEOWRITER_PROP_QUALITY = 1
@@ -109,6 +109,7 @@ class VideoWriter:
 
     def __init__(self, *args, **kwargs):
         self._movie = None
+        self._codec = None
         self._quality = None
         if args or kwargs:
             self.open(*args, **kwargs)
@@ -121,7 +122,7 @@ class VideoWriter:
         self.release()
         args = list(args)
         if len(args) >= 4 and not _is_size(args[2]) and _is_size(args[3]):
-            apiPreference = args.pop(0)  # which library OpenCV would use; avirec it is
+            args.pop(0)  # apiPreference, the library OpenCV would use: avirec it is
         named = [fourcc, fps, frameSize]
         for i, value in enumerate(args[:3]):
             named[i] = value
@@ -152,10 +153,7 @@ class VideoWriter:
                                  "VIDEOWRITER_PROP_QUALITY and VIDEOWRITER_PROP_IS_COLOR)"
                                  % (prop,))
         codec = codec_for_fourcc(fourcc)
-        program = find_avirec(avirec)
-        if program is None:
-            raise AvirecError("the avirec program was not found: put it on PATH, set AVIREC, "
-                              "or pass avirec=PATH")
+        program = require_avirec(avirec)
         if codec is not None and codec not in offered_codecs(program):
             raise AvirecError("%s offers no compressor %s for the code %r (on offer: %s)"
                               % (program, codec, fourcc_text(fourcc),
