@@ -1,35 +1,17 @@
 """The avirec module end to end: frames written through it are decoded back
 with ffmpeg and compared."""
 
-import json
 import os
+import signal
 import subprocess
+import sys
+import time
 
 import pytest
 
 np = pytest.importorskip("numpy")
 import avirec  # noqa: E402
-
-
-def probe(path):
-    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
-                          "-show_streams", "-of", "json", path],
-                         check=True, capture_output=True).stdout
-    return json.loads(out)["streams"][0]
-
-
-def decode(path):
-    stream = probe(path)
-    width, height = stream["width"], stream["height"]
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt",
-                          "rgb24", "-vsync", "passthrough", "-"],
-                         check=True, capture_output=True).stdout
-    return np.frombuffer(raw, np.uint8).reshape(-1, height, width, 3), stream
-
-
-def random_frames(count, height, width, channels=3, seed=1):
-    shape = (count, height, width, channels) if channels else (count, height, width)
-    return np.random.default_rng(seed).integers(0, 256, shape, dtype=np.uint8)
+from movies import decode, random_frames  # noqa: E402
 
 
 @pytest.mark.parametrize("codec", ["full", "ffv1", None])
@@ -162,3 +144,82 @@ def test_found_through_the_environment(tmp_path, monkeypatch):
     os.symlink(os.path.abspath(program), str(tmp_path / "avirec"))
     monkeypatch.setenv("PATH", str(tmp_path))
     assert avirec.find_avirec() == str(tmp_path / "avirec")
+
+
+@pytest.mark.parametrize("pixel_format", ["bgr24", "rgba", "bgra", "gray"])
+def test_pixel_formats_go_straight_to_avirec(tmp_path, pixel_format):
+    channels = avirec.PIXEL_FORMATS[pixel_format]
+    frames = random_frames(3, 9, 7, channels=channels if channels > 1 else 0, seed=5)
+    # What the movie holds: RGB, the alpha dropped, grey in every band.
+    expected = {"bgr24": lambda f: f[..., ::-1], "rgba": lambda f: f[..., :3],
+                "bgra": lambda f: f[..., 2::-1],
+                "gray": lambda f: np.repeat(f[..., None], 3, axis=-1)}[pixel_format](frames)
+    path = str(tmp_path / "layout.avi")
+    with avirec.Writer(path, codec="ffv1", pixel_format=pixel_format) as movie:
+        for frame in frames:
+            movie.write(frame)
+        with pytest.raises(ValueError, match="%s frames must be" % pixel_format):
+            movie.write(random_frames(1, 9, 7)[0] if channels != 3 else frames[0][..., :2])
+    decoded, _ = decode(path)
+    assert np.array_equal(decoded, expected)
+
+
+def test_progress_comes_as_frames_are_recorded_and_failures_at_the_next_call(tmp_path):
+    path = tmp_path / "progress.avi"
+    reports = []
+    frames = random_frames(4, 8, 8, seed=6)
+    with avirec.Writer(str(path), codec="ffv1", progress=reports.append) as movie:
+        for i in range(12):
+            movie.write(frames[i % 4])
+            time.sleep(0.1)  # avirec reports at most twice a second
+        during = list(reports)
+    assert during, "reports came while frames were written, not only at the end"
+    assert all(not report.done for report in during)
+    counts = [report.frames for report in reports]
+    assert counts == sorted(counts) and 0 < counts[0] < 12
+    last = reports[-1]
+    assert last.done and last.frames == 12 and last.bytes == path.stat().st_size
+    assert last.fps > 0
+
+    # avirec refuses the first frame (H.264 needs even sizes) and exits; the
+    # next write says why, and so does close() when no write comes.
+    odd = np.zeros((5, 5, 3), np.uint8)
+    movie = avirec.Writer(str(tmp_path / "odd.avi"), codec="h264")
+    movie.write(odd)
+    movie._process.wait()
+    with pytest.raises(avirec.AvirecError, match="H.264 needs an even width and height"):
+        movie.write(odd)
+    movie = avirec.Writer(str(tmp_path / "odd.avi"), codec="h264")
+    movie.write(odd)
+    with pytest.raises(avirec.AvirecError, match="H.264 needs an even width and height"):
+        movie.close()
+
+
+def test_ctrl_c_closes_the_movie_with_every_frame_written(tmp_path):
+    # A program writing frames in a loop gets Ctrl-C as a terminal sends it:
+    # SIGINT to its whole process group, mostly while a frame is on its way;
+    # it closes the movie, which then holds every frame written (avirec gets
+    # no SIGINT of its own, and a frame cut short is finished).
+    script = tmp_path / "loop.py"
+    script.write_text(
+        "import sys, numpy as np, avirec\n"
+        "movie = avirec.Writer(sys.argv[1], size=(640, 480), codec='full')\n"
+        "try:\n"
+        "    while True:\n"
+        "        movie.write(np.full((480, 640, 3), movie.frames % 256, np.uint8))\n"
+        "        if movie.frames == 20:\n"
+        "            print('ready', flush=True)\n"
+        "except KeyboardInterrupt:\n"
+        "    movie.close()\n"
+        "    print(movie.frames, flush=True)\n")
+    path = str(tmp_path / "stopped.avi")
+    child = subprocess.Popen([sys.executable, str(script), path], stdout=subprocess.PIPE,
+                             text=True, start_new_session=True)
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(0.3)
+    os.killpg(child.pid, signal.SIGINT)
+    written = int(child.stdout.readline())
+    assert child.wait(timeout=60) == 0
+    decoded, _ = decode(path)
+    assert written > 20 and len(decoded) == written
+    assert all((decoded[i] == i % 256).all() for i in range(written))

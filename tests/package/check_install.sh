@@ -32,6 +32,8 @@ for file in bin/avirec "$libdir/avi/libavi.so" "$libdir/avi/libavifil32.so" \
             include/avi/host_services.h share/man/man1/avirec.1 share/doc/avi/README.md \
             share/doc/avi/host-toolkit.md lib/python3/dist-packages/avirec/__init__.py \
             lib/python3/dist-packages/avirec/matplotlib_writer.py \
+            lib/python3/dist-packages/avirec/video_writer.py \
+            lib/python3/dist-packages/avirec/imageio.py \
             "$libdir/cmake/avi/aviConfig.cmake" "$libdir/pkgconfig/avi.pc"; do
   [ -e "$stage/$file" ] || fail "$file is not installed"
 done
@@ -66,6 +68,12 @@ if "$stage/bin/avirec" -v -y --codec full --frames 3 --size 32x24 "$work/install
 else
   fail "the installed avirec cannot record: $(tail -2 "$work/avirec.log")"
 fi
+
+# The installed Python module finds the installed avirec, with nothing on
+# PATH or in AVIREC to point at it.
+found=$(cd "$work" && env -u AVIREC PATH=/usr/bin:/bin PYTHONPATH="$stage/lib/python3/dist-packages" \
+          /usr/bin/python3 -c 'import avirec; print(avirec.find_avirec())' 2>&1)
+[ "$found" = "$stage/bin/avirec" ] || fail "the installed Python module finds '$found', not $stage/bin/avirec"
 
 # The manual page names every option that --help lists.
 page=$(sed 's/\\-/-/g' "$stage/share/man/man1/avirec.1")
