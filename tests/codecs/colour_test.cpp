@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,7 +19,6 @@
 #include "codecs/yuv_colours.h"
 #include "decoded_movie.h"
 #include "recording.h"
-#include "support/ffmpeg_tools.h"
 #include "support/temp_dir.h"
 #include "test_picture.h"
 
@@ -82,48 +79,6 @@ int largestError(const TestPicture& picture, const std::vector<std::vector<uint8
     return largest;
 }
 
-// GStreamer's frames of the movie at `path` as packed RGB (rows padded to
-// four bytes, as GStreamer lays them out). Empty, with `missing` set, when
-// GStreamer or its decoder for the codec is not installed; empty with
-// `failure` set when it could not decode the file.
-std::vector<std::vector<uint8_t>> decodeWithGStreamer(const std::string& path, const Size& size,
-                                                      std::string& missing, std::string& failure) {
-    if (runCommand("command -v gst-launch-1.0 >/dev/null 2>&1") != 0) {
-        missing = "gst-launch-1.0 is not installed";
-        return {};
-    }
-    const std::string rgb = path + ".rgb";
-    std::string output;
-    const int status = runCommand(
-        "gst-launch-1.0 filesrc location=" + shellQuote(path) +
-            " ! decodebin ! videoconvert ! video/x-raw,format=RGB ! filesink location=" +
-            shellQuote(rgb) + " 2>&1",
-        &output);
-    if (status != 0) {
-        if (output.find("Missing decoder") != std::string::npos ||
-            output.find("no suitable plugins") != std::string::npos) {
-            missing = "GStreamer has no decoder for it";
-        } else {
-            failure = "gst-launch-1.0 failed: " + output;
-        }
-        return {};
-    }
-    std::ifstream file(rgb, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
-    const size_t frameBytes = ((static_cast<size_t>(size.width) * 3 + 3) & ~size_t{3}) *
-                              static_cast<size_t>(size.height);
-    std::vector<std::vector<uint8_t>> frames;
-    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
-        frames.emplace_back(bytes.begin() + static_cast<ptrdiff_t>(at),
-                            bytes.begin() + static_cast<ptrdiff_t>(at + frameBytes));
-    }
-    if (frames.size() != static_cast<size_t>(kFrames)) {
-        failure = "GStreamer gave " + std::to_string(bytes.size()) + " bytes of frames";
-    }
-    return frames;
-}
-
 class ColourFidelity : public ::testing::TestWithParam<CompressorDescription> {};
 
 TEST_P(ColourFidelity, PureColoursAndGreysLookTheSameInFFmpegAndGStreamer) {
@@ -151,16 +106,15 @@ TEST_P(ColourFidelity, PureColoursAndGreysLookTheSameInFFmpegAndGStreamer) {
             largestError(picture, movie.frames, static_cast<size_t>(size.width) * 3, worst);
         EXPECT_LE(ffmpegError, kTolerance) << "FFmpeg: " << worst;
 
-        std::string missing;
-        std::string failure;
-        const auto frames = decodeWithGStreamer(path, size, missing, failure);
-        if (!missing.empty()) {
-            notInGStreamer = missing;
+        const GStreamerMovie gstreamer = decodeWithGStreamer(path, size.width, size.height);
+        if (!gstreamer.missing.empty()) {
+            notInGStreamer = gstreamer.missing;
             continue;
         }
-        ASSERT_TRUE(failure.empty()) << failure;
-        const size_t stride = (static_cast<size_t>(size.width) * 3 + 3) & ~size_t{3};
-        const int gstreamerError = largestError(picture, frames, stride, worst);
+        ASSERT_TRUE(gstreamer.error.empty()) << gstreamer.error;
+        ASSERT_EQ(gstreamer.frames.size(), static_cast<size_t>(kFrames));
+        const int gstreamerError = largestError(picture, gstreamer.frames,
+                                                static_cast<size_t>(size.width) * 3, worst);
         EXPECT_LE(gstreamerError, kTolerance) << "GStreamer: " << worst;
         std::printf("%s %s: largest error %d in FFmpeg, %d in GStreamer\n",
                     codec.shortName.c_str(), sizeText.c_str(), ffmpegError, gstreamerError);

@@ -1,5 +1,8 @@
 #include "decoded_movie.h"
 
+#include <fstream>
+#include <iterator>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -7,6 +10,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include "support/ffmpeg_tools.h"
 
 namespace {
 
@@ -161,5 +166,50 @@ DecodedMovie decodeMovie(const std::string& path) {
     }
     avcodec_send_packet(r.codec, nullptr);
     drain(r, movie);
+    return movie;
+}
+
+GStreamerMovie decodeWithGStreamer(const std::string& path, int width, int height) {
+    GStreamerMovie movie;
+    if (runCommand("command -v gst-launch-1.0 >/dev/null 2>&1") != 0) {
+        movie.missing = "gst-launch-1.0 is not installed";
+        return movie;
+    }
+    const std::string rgb = path + ".rgb";
+    std::string output;
+    const int status = runCommand(
+        "gst-launch-1.0 filesrc location=" + shellQuote(path) +
+            " ! decodebin ! videoconvert ! video/x-raw,format=RGB ! filesink location=" +
+            shellQuote(rgb) + " 2>&1",
+        &output);
+    if (status != 0) {
+        if (output.find("Missing decoder") != std::string::npos ||
+            output.find("no suitable plugins") != std::string::npos) {
+            movie.missing = "GStreamer has no decoder for it";
+        } else {
+            movie.error = "gst-launch-1.0 failed: " + output;
+        }
+        return movie;
+    }
+    std::ifstream file(rgb, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                     std::istreambuf_iterator<char>()};
+    // GStreamer pads each row to four bytes.
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const size_t stride = (rowBytes + 3) & ~size_t{3};
+    const size_t frameBytes = stride * static_cast<size_t>(height);
+    if (frameBytes == 0 || bytes.size() % frameBytes != 0) {
+        movie.error = "GStreamer gave " + std::to_string(bytes.size()) + " bytes of frames";
+        return movie;
+    }
+    for (size_t at = 0; at < bytes.size(); at += frameBytes) {
+        std::vector<uint8_t> packed;
+        packed.reserve(rowBytes * static_cast<size_t>(height));
+        for (size_t row = at; row < at + frameBytes; row += stride) {
+            packed.insert(packed.end(), bytes.begin() + static_cast<ptrdiff_t>(row),
+                          bytes.begin() + static_cast<ptrdiff_t>(row + rowBytes));
+        }
+        movie.frames.push_back(std::move(packed));
+    }
     return movie;
 }

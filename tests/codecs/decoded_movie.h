@@ -18,4 +18,16 @@ struct DecodedMovie {
 
 DecodedMovie decodeMovie(const std::string& path);
 
+// The same movie as GStreamer decodes it (gst-launch-1.0: decodebin,
+// videoconvert to RGB), frames of `width` x `height` packed as above.
+// `missing` says why nothing was decoded when GStreamer or its decoder for
+// the codec is not installed; `error` when it could not decode the file.
+struct GStreamerMovie {
+    std::string missing;
+    std::string error;
+    std::vector<std::vector<uint8_t>> frames;
+};
+
+GStreamerMovie decodeWithGStreamer(const std::string& path, int width, int height);
+
 #endif  // TESTS_CODECS_DECODED_MOVIE_H

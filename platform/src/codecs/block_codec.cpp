@@ -13,6 +13,7 @@
 #include "codecs/codec_options.h"
 #include "codecs/size_rules.h"
 #include "codecs/video1_encoder.h"
+#include "codecs/zmbv_encoder.h"
 
 namespace avifile::codecs {
 
@@ -28,6 +29,8 @@ std::unique_ptr<Encoder> createBlockEncoder(const CodecProfile& profile,
             return makeVideo1Encoder(profile, settings);
         case CodecKind::Cinepak:
             return makeCinepakEncoder(profile, settings);
+        case CodecKind::Zmbv:
+            return makeZmbvEncoder(profile, settings);
         default:
             return nullptr;
     }

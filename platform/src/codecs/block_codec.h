@@ -1,8 +1,9 @@
-// The layer's own encoders for the two block codecs, Video 1 and Cinepak:
-// what they share. Both code the picture in 4x4 blocks, choose per block
-// between a few codings by distortion plus a weight (lambda) times the bits
-// each costs, and split the picture into bands of block rows compressed on
-// all cores at once.
+// The layer's own encoders for the block codecs, Video 1, Cinepak and ZMBV:
+// what they share. The first two code the picture in 4x4 blocks, choose per
+// block between a few codings by distortion plus a weight (lambda) times
+// the bits each costs, and split the picture into bands of block rows
+// compressed on all cores at once; ZMBV, lossless, finds a motion vector
+// for each 16x16 block on all cores and has no use for lambda.
 #ifndef AVIFILE_CODECS_BLOCK_CODEC_H
 #define AVIFILE_CODECS_BLOCK_CODEC_H
 
@@ -23,13 +24,13 @@
 
 namespace avifile::codecs {
 
-// The own encoder of `profile` (Video 1 or Cinepak); null for other codecs,
+// The own encoder of `profile` (Video 1, Cinepak or ZMBV); null for other codecs,
 // or when AVIFILE_LIBRARY_ENCODERS is set in the environment (any value),
 // which keeps the library encoders for comparison.
 std::unique_ptr<Encoder> createBlockEncoder(const CodecProfile& profile,
                                             const EncoderSettings& settings);
 
-// Whether the environment asks for the library encoders of both codecs.
+// Whether the environment asks for the library encoders of these codecs.
 bool libraryBlockEncodersWanted();
 
 // The picture as the encoders read it: the caller's rows, top row first.
@@ -95,7 +96,7 @@ private:
     double spent_ = 0.0;    // bytes over the target so far
 };
 
-// The base of both encoders: checks formats and frames as the library
+// The base of these encoders: checks formats and frames as the library
 // encoders do, keeps the key-frame interval and the rate, and hands each
 // frame to the codec.
 class BlockCodecEncoder : public Encoder {

@@ -233,6 +233,11 @@ uint32_t video1KeyInterval(const EncoderSettings& settings) {
     return settings.keyFrameEvery != 0 ? settings.keyFrameEvery : 26;
 }
 
+uint32_t zmbvKeyInterval(const EncoderSettings& settings) {
+    // keyint_min's default of 25 is the library encoder's interval.
+    return settings.keyFrameEvery != 0 ? settings.keyFrameEvery : 25;
+}
+
 int frameQuality(const CodecProfile& profile, const EncoderSettings& settings) {
     const int quality = askedQuality(settings);
     switch (profile.kind) {

@@ -38,6 +38,10 @@ uint32_t cinepakKeyInterval(const EncoderSettings& settings);
 // Video 1's key-frame interval: the one asked for, or its default of 26.
 uint32_t video1KeyInterval(const EncoderSettings& settings);
 
+// ZMBV's key-frame interval: the one asked for, or the library encoder's
+// default of 25.
+uint32_t zmbvKeyInterval(const EncoderSettings& settings);
+
 // The quality every frame carries (AVFrame::quality, in lambda units), for
 // codecs that read it per frame; 0 when the codec does not.
 int frameQuality(const CodecProfile& profile, const EncoderSettings& settings);

@@ -74,8 +74,9 @@ const CodecProfile* match(uint32_t fourcc, bool ignoreCase, bool installedOnly =
 std::span<const CodecProfile> codecTable() { return kTable; }
 
 bool isInstalled(const CodecProfile& profile) {
-    // Video 1 and Cinepak have encoders of this layer's own.
-    const bool own = (profile.kind == CodecKind::Video1 || profile.kind == CodecKind::Cinepak) &&
+    // Video 1, Cinepak and ZMBV have encoders of this layer's own.
+    const bool own = (profile.kind == CodecKind::Video1 || profile.kind == CodecKind::Cinepak ||
+                      profile.kind == CodecKind::Zmbv) &&
                      !libraryBlockEncodersWanted();
     return own || profile.encoderName == nullptr ||
            avcodec_find_encoder_by_name(profile.encoderName) != nullptr;
