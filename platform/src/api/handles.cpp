@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "api/failure_reason.h"
+
 namespace avifile::api {
 namespace {
 
@@ -67,6 +69,7 @@ std::shared_ptr<StreamObject> Registry::stream(PAVISTREAM handle) const {
 }
 
 ULONG Registry::releaseFile(PAVIFILE handle) {
+    clearFailureReason();
     std::vector<std::shared_ptr<FileObject>> completed;
     ULONG remaining = 0;
     {
@@ -90,6 +93,7 @@ ULONG Registry::releaseFile(PAVIFILE handle) {
 }
 
 ULONG Registry::releaseStream(PAVISTREAM handle) {
+    clearFailureReason();
     std::vector<std::shared_ptr<FileObject>> completed;
     ULONG remaining = 0;
     {
@@ -139,11 +143,14 @@ void Registry::dropFileHold(const std::shared_ptr<FileObject>& file,
 
 void Registry::complete(const std::vector<std::shared_ptr<FileObject>>& files) {
     // Outside the registry's lock: completing writes the indexes, and other
-    // files' calls need not wait for that.
+    // files' calls need not wait for that. The release call returns a count,
+    // as the platform's does; a file that could not be finished leaves its
+    // reason for lastFailureReason.
     for (const std::shared_ptr<FileObject>& file : files) {
         std::lock_guard lock(file->mutex);
-        if (file->writer && (file->recording || file->writer->holdsContent())) {
-            file->writer->finish();
+        if (file->writer && (file->recording || file->writer->holdsContent()) &&
+            file->writer->finish() != AVIERR_OK && failureReason().empty()) {
+            setFailureReason("the file could not be written");
         }
     }
 }

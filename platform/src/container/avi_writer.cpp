@@ -452,7 +452,11 @@ HRESULT AviWriter::Impl::closeRiff() {
     if (!sink->append({&part, 1})) {
         return AVIERR_FILEWRITE;
     }
-    if (chunks.setSize(movi, moviSize) != ChunkStatus::ok ||
+    // Each step is durable before the next one begins, so that a power cut
+    // between them leaves one of the states that the repair takes up: the
+    // RIFF still open (sizes 0) with its indexes after the samples, then the
+    // movi list closed, then the RIFF.
+    if (!sink->sync() || chunks.setSize(movi, moviSize) != ChunkStatus::ok || !sink->sync() ||
         chunks.setSize(riff, riffSize) != ChunkStatus::ok) {
         return AVIERR_FILEWRITE;
     }
@@ -549,7 +553,16 @@ HRESULT AviWriter::Impl::finish() {
     if (!refreshHeader() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
+    // The header is durable before the earlier file's bytes are cut away,
+    // and all of it (for a new file its name too) before finish reports
+    // success.
+    if (!sink->sync() && result == AVIERR_OK) {
+        result = AVIERR_FILEWRITE;
+    }
     if (!sink->discardStaleBytes() && result == AVIERR_OK) {
+        result = AVIERR_FILEWRITE;
+    }
+    if (!sink->sync() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
     finishResult = result;

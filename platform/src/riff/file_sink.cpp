@@ -56,8 +56,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +68,7 @@
 
 #include "api/failure_reason.h"
 #include "riff/byte_sink.h"
+#include "riff/file_system.h"
 
 namespace avifile {
 
@@ -120,7 +119,7 @@ struct DirectAlignment {
 };
 DirectAlignment directAlignment(int fd, WriteMode mode) {
     struct statx info {};
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+    if (sys::statx(fd, STATX_DIOALIGN, &info) == 0 &&
         (info.stx_mask & STATX_DIOALIGN) != 0) {
         return {info.stx_dio_mem_align, info.stx_dio_offset_align};
     }
@@ -134,44 +133,25 @@ DirectAlignment directAlignment(int fd, WriteMode mode) {
 // the file system refuses it.
 int openDirect(int fd) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const int direct = open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
+    const int direct = sys::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
     if (direct < 0) {
         return -1;
     }
     struct stat ours {};
     struct stat reopened {};
-    if (fstat(fd, &ours) != 0 || fstat(direct, &reopened) != 0 ||
+    if (sys::fstat(fd, &ours) != 0 || sys::fstat(direct, &reopened) != 0 ||
         ours.st_dev != reopened.st_dev || ours.st_ino != reopened.st_ino) {
-        close(direct);
+        sys::close(direct);
         return -1;
     }
     return direct;
-}
-
-// How many pages of the range the system holds in its cache (cachestat,
-// Linux 6.5 on); nothing when it cannot tell.
-#ifndef SYS_cachestat
-#define SYS_cachestat 451
-#endif
-std::optional<uint64_t> cachedPages(int fd, uint64_t offset, uint64_t length) {
-    struct {
-        uint64_t offset;
-        uint64_t length;
-    } range{offset, length};
-    struct {
-        uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
-    } counts{};
-    if (syscall(SYS_cachestat, fd, &range, &counts, 0) != 0) {
-        return std::nullopt;
-    }
-    return counts.cached;
 }
 
 // Whether the system holds at least half the pages of the range. A system
 // that cannot tell is taken to hold them, which keeps the buffered writes
 // that overwriting in place always had.
 bool mostlyCached(int fd, uint64_t offset, uint64_t length) {
-    const std::optional<uint64_t> pages = cachedPages(fd, offset, length);
+    const std::optional<uint64_t> pages = sys::cachedPages(fd, offset, length);
     return !pages.has_value() || *pages * pageBytes() * 2 >= length;
 }
 
@@ -214,12 +194,13 @@ void noteWriteFailure(int error) {
 
 class FileSink : public ByteSink {
 public:
-    FileSink(int fd, std::string path, bool created, EndMarker marker)
-        : fd_(fd), path_(std::move(path)), created_(created), marker_(marker) {}
+    FileSink(int fd, std::string path, bool created, EndMarker marker, bool syncing)
+        : fd_(fd), path_(std::move(path)), created_(created), marker_(marker),
+          syncing_(syncing), nameDurable_(!created) {}
     // Over a file whose first `end` bytes are kept, given up already.
-    FileSink(int fd, std::string path, uint64_t end)
+    FileSink(int fd, std::string path, uint64_t end, bool syncing)
         : fd_(fd), path_(std::move(path)), created_(false), committed_(true), size_(end),
-          marker_(nullptr) {}
+          marker_(nullptr), syncing_(syncing), nameDurable_(true) {}
     ~FileSink() override;
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -252,6 +233,9 @@ private:
     uint64_t size_ = 0;
     uint64_t staleEnd_ = 0;  // end of the earlier file's bytes; at most size_ when none are left
     EndMarker marker_;
+    bool syncing_;               // sync() flushes (else it does nothing)
+    bool nameDurable_;           // the file's name in its folder survives a power cut
+    std::string syncFailure_;    // why a flush failed; empty: none has
 
     int directFd_ = -1;          // the file opened for direct writes; -1: none
     bool automatic_ = true;      // the choice is the sink's own (not forced)
@@ -324,10 +308,10 @@ void FileSink::releaseBuffered() {
     }
     if (releaseStarted_ < releaseEnd_) {
         if (releaseStarted_ > 0) {
-            posix_fadvise(fd_, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
+            sys::fadvise(fd_, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
         }
         const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
-        sync_file_range(fd_, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
+        sys::syncFileRange(fd_, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
                         SYNC_FILE_RANGE_WRITE);
         releaseStarted_ += piece;
         releaseNext_ = appended_ + kReleaseEvery;
@@ -337,8 +321,8 @@ void FileSink::releaseBuffered() {
         return;
     }
     releaseNext_ = appended_ + kReleaseEvery;
-    posix_fadvise(fd_, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
-    const std::optional<uint64_t> held = cachedPages(fd_, 0, releaseEnd_);
+    sys::fadvise(fd_, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
+    const std::optional<uint64_t> held = sys::cachedPages(fd_, 0, releaseEnd_);
     if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
         ++releaseTries_ >= kReleaseTries) {
         releaseEnd_ = 0;
@@ -351,15 +335,15 @@ FileSink::~FileSink() {
         // unless something else has taken its place meanwhile.
         struct stat ours {};
         struct stat atPath {};
-        if (fstat(fd_, &ours) == 0 && stat(path_.c_str(), &atPath) == 0 &&
+        if (sys::fstat(fd_, &ours) == 0 && sys::stat(path_.c_str(), &atPath) == 0 &&
             ours.st_dev == atPath.st_dev && ours.st_ino == atPath.st_ino) {
-            unlink(path_.c_str());
+            sys::unlink(path_.c_str());
         }
     }
     if (directFd_ >= 0) {
-        close(directFd_);
+        sys::close(directFd_);
     }
-    close(fd_);
+    sys::close(fd_);
 }
 
 // Gives up the earlier content of the path before the first write: the
@@ -370,7 +354,7 @@ bool FileSink::commit() {
         return true;
     }
     struct stat info {};
-    if (fstat(fd_, &info) != 0) {
+    if (sys::fstat(fd_, &info) != 0) {
         noteWriteFailure(errno);
         return false;
     }
@@ -390,15 +374,16 @@ bool FileSink::commit() {
         staleEnd_ = existing;
     }
     committed_ = true;
-    return true;
+    // The earlier content is given up durably before the first new byte
+    // lands: else a power cut could bring the earlier file back under the
+    // new one's synced frames.
+    return existing == 0 || sync();
 }
 
 bool FileSink::truncateTo(uint64_t size) {
-    while (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-        if (errno != EINTR) {
-            noteWriteFailure(errno);
-            return false;
-        }
+    if (sys::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        noteWriteFailure(errno);
+        return false;
     }
     return true;
 }
@@ -551,16 +536,13 @@ bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t leng
             std::memcpy(staging_.get(), source, piece);
             from = staging_.get();
         }
-        const ssize_t written = pwrite(directFd_, from, piece, static_cast<off_t>(position));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t written = sys::pwrite(directFd_, from, piece, static_cast<off_t>(position));
         if (written < 0 && errno == EINVAL) {
             // Refused: by the file system (given up for good unless it took
             // direct writes before), or at the file-size limit, whose short
             // length is not a whole block.
             if (!directProven_ && !passesFileSizeLimit(position + piece)) {
-                close(directFd_);
+                sys::close(directFd_);
                 directFd_ = -1;
             }
             break;
@@ -621,11 +603,8 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
             piece[count++] = iovec{vectors[i].iov_base, take};
             bytes += take;
         }
-        const ssize_t written = pwritev(fd_, piece, count, static_cast<off_t>(position));
+        const ssize_t written = sys::pwritev(fd_, piece, count, static_cast<off_t>(position));
         if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             noteWriteFailure(errno);
             return false;
         }
@@ -651,23 +630,36 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
 
 void FileSink::rollBack() {
     const int savedErrno = errno;
-    while (ftruncate(fd_, static_cast<off_t>(size_)) != 0 && errno == EINTR) {
-    }
+    sys::ftruncate(fd_, static_cast<off_t>(size_));
     staleEnd_ = std::min(staleEnd_, size_);
     errno = savedErrno;
 }
 
+// A failed flush is never tried again as if nothing had happened: the
+// system may have dropped the pages that it could not write, and a later
+// flush that succeeds would say nothing of them. From then on every flush
+// of this sink fails with the first one's reason.
 bool FileSink::sync() {
-    if (!committed_) {
-        return true;  // nothing written yet
+    if (!syncing_ || !committed_) {
+        return true;  // syncing is off, or nothing written yet
     }
-    while (fdatasync(fd_) != 0) {
-        if (errno != EINTR) {
-            setFailureReason(std::string("the file could not be flushed to the disk: ") +
-                                 std::strerror(errno),
-                             false);
-            return false;
+    if (syncFailure_.empty() && sys::fdatasync(fd_) != 0) {
+        syncFailure_ = std::string("the file could not be flushed to the disk: ") +
+                       std::strerror(errno);
+    }
+    if (syncFailure_.empty() && !nameDurable_) {
+        // A new file: its name in the folder is made durable too, or a
+        // power cut could take the whole file with it.
+        if (sys::syncFolderOf(path_.c_str()) != 0) {
+            syncFailure_ = std::string("the folder of the file could not be flushed to the disk: ") +
+                           std::strerror(errno);
+        } else {
+            nameDurable_ = true;
         }
+    }
+    if (!syncFailure_.empty()) {
+        setFailureReason(syncFailure_, false);
+        return false;
     }
     return true;
 }
@@ -693,10 +685,10 @@ bool FileSink::writeAt(uint64_t position, const void* data, size_t size) {
 // A descriptor opened with O_NONBLOCK (so that opening could not wait),
 // made blocking for the writes; -1, closed, with a reason, on failure.
 int blocking(int fd) {
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = sys::fcntl(fd, F_GETFL);
+    if (flags < 0 || sys::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         setFailureReason(std::strerror(errno));
-        close(fd);
+        sys::close(fd);
         return -1;
     }
     return fd;
@@ -708,14 +700,14 @@ int blocking(int fd) {
 // a pipe that has no reader would otherwise wait for one for ever).
 int openForWriting(const char* path, bool& created) {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        int fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         created = false;
         if (fd < 0 && errno == ENOENT) {
-            fd = open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+            fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOCTTY, 0666);
             created = true;
             if (fd < 0 && errno == EEXIST) {
                 struct stat link {};
-                if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+                if (sys::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
                     // O_EXCL never follows a link: one that leads nowhere
                     // stays as it is rather than making its target.
                     setFailureReason("it is a symbolic link to a file that does not exist");
@@ -732,10 +724,10 @@ int openForWriting(const char* path, bool& created) {
             return -1;
         }
         struct stat info {};
-        if (fstat(fd, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
-            S_ISDIR(info.st_mode) || lseek(fd, 0, SEEK_CUR) < 0) {
+        if (sys::fstat(fd, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
+            S_ISDIR(info.st_mode) || sys::lseek(fd, 0, SEEK_CUR) < 0) {
             setFailureReason("it is not a file that a movie can be written to");
-            close(fd);
+            sys::close(fd);
             return -1;
         }
         return blocking(fd);
@@ -758,7 +750,7 @@ std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker,
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
-    auto sink = std::make_unique<FileSink>(fd, path, created, marker);
+    auto sink = std::make_unique<FileSink>(fd, path, created, marker, options.sync);
     sink->enableDirect(options);
     return sink;
 }
@@ -769,13 +761,13 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end,
         setFailureReason("no file name was given");
         return nullptr;
     }
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (fd < 0 || sys::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<uint64_t>(info.st_size) < end) {
         setFailureReason(fd < 0 ? std::strerror(errno) : "it is not the file it was");
         if (fd >= 0) {
-            close(fd);
+            sys::close(fd);
         }
         return nullptr;
     }
@@ -783,13 +775,11 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end,
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
-    auto sink = std::make_unique<FileSink>(fd, path, end);
+    auto sink = std::make_unique<FileSink>(fd, path, end, options.sync);
     if (static_cast<uint64_t>(info.st_size) > end) {
-        while (ftruncate(fd, static_cast<off_t>(end)) != 0) {
-            if (errno != EINTR) {
-                noteWriteFailure(errno);
-                return nullptr;
-            }
+        if (sys::ftruncate(fd, static_cast<off_t>(end)) != 0) {
+            noteWriteFailure(errno);
+            return nullptr;
         }
     }
     sink->enableDirect(options);
