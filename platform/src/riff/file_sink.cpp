@@ -643,19 +643,19 @@ bool FileSink::sync() {
     if (!syncing_ || !committed_) {
         return true;  // syncing is off, or nothing written yet
     }
-    if (syncFailure_.empty() && sys::fdatasync(fd_) != 0) {
-        syncFailure_ = std::string("the file could not be flushed to the disk: ") +
-                       std::strerror(errno);
-    }
     if (syncFailure_.empty() && !nameDurable_) {
-        // A new file: its name in the folder is made durable too, or a
-        // power cut could take the whole file with it.
+        // A new file: its name in the folder is made durable first, or a
+        // power cut could take the whole file, flushed data and all, with it.
         if (sys::syncFolderOf(path_.c_str()) != 0) {
             syncFailure_ = std::string("the folder of the file could not be flushed to the disk: ") +
                            std::strerror(errno);
         } else {
             nameDurable_ = true;
         }
+    }
+    if (syncFailure_.empty() && sys::fdatasync(fd_) != 0) {
+        syncFailure_ = std::string("the file could not be flushed to the disk: ") +
+                       std::strerror(errno);
     }
     if (!syncFailure_.empty()) {
         setFailureReason(syncFailure_, false);
