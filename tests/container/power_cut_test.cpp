@@ -273,3 +273,113 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Scenario>& cut) { return std::string(cut.param.name); });
 
 }  // namespace
+
+// Failures on cue through the same disk: each reaches the caller with its
+// reason, and nothing already written is lost.
+class DiskFaults : public testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file("movie.avi");
+        avifile::clearFailureReason();
+    }
+    std::unique_ptr<avifile::AviWriter> writer(powercut::PowerCutDisk& disk) {
+        avifile::setFileSystem(&disk);
+        return fixtures::videoWriter(avifile::createAviFileSink(path.c_str()), kWidth, kHeight);
+    }
+    void TearDown() override { avifile::setFileSystem(nullptr); }
+    // Writes frames [from, to); expects each to be taken.
+    static void writeFrames(avifile::AviWriter& movie, int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const std::vector<uint8_t> frame = fixtures::dibFrame(kWidth, kHeight, i);
+            ASSERT_EQ(movie.writeSample(0, frame.data(), frame.size(), true), AVIERR_OK) << i;
+        }
+    }
+    size_t framesInFile() const {
+        const riffcheck::File file = riffcheck::parseFile(path);
+        EXPECT_TRUE(file.ok()) << file.describeErrors();
+        return file.streams.empty() ? 0 : file.streams[0].samples.size();
+    }
+    TempDir dir;
+    std::string path;
+};
+
+TEST_F(DiskFaults, DiskFullAtTheLastIndexFailsTheCloseAndRepairKeepsEveryFrame) {
+    powercut::PowerCutDisk disk(path);
+    auto movie = writer(disk);
+    writeFrames(*movie, 0, 10);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    const auto end = static_cast<uint64_t>(info.st_size);
+    disk.fault = [end](powercut::Call call, uint64_t at, size_t) {
+        return call == powercut::Call::Write && at >= end ? ENOSPC : 0;
+    };
+    EXPECT_EQ(movie->finish(), AVIERR_FILEWRITE);
+    EXPECT_EQ(avifile::failureReason(), "the disk is full");
+    movie.reset();
+    avifile::setFileSystem(nullptr);
+    const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+    EXPECT_EQ(report.outcome, avifile::RepairOutcome::Repaired) << report.message;
+    EXPECT_EQ(framesInFile(), 10u);
+}
+
+TEST_F(DiskFaults, FailedFlushAtCloseFailsItAndIsNeverTriedAgain) {
+    powercut::PowerCutDisk disk(path);
+    auto movie = writer(disk);
+    writeFrames(*movie, 0, 10);
+    int flushes = 0;
+    disk.fault = [&flushes](powercut::Call call, uint64_t, size_t) {
+        return call == powercut::Call::DataSync && ++flushes > 0 ? EIO : 0;
+    };
+    EXPECT_EQ(movie->finish(), AVIERR_FILEWRITE);
+    EXPECT_EQ(avifile::failureReason(),
+              "the file could not be flushed to the disk: Input/output error");
+    EXPECT_EQ(flushes, 1) << "a failed flush was tried again as if nothing had happened";
+}
+
+TEST_F(DiskFaults, IoErrorOnAFrameRefusesThatFrameOnly) {
+    powercut::PowerCutDisk disk(path);
+    auto movie = writer(disk);
+    writeFrames(*movie, 0, 5);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    const auto end = static_cast<uint64_t>(info.st_size);
+    disk.fault = [end](powercut::Call call, uint64_t at, size_t) {
+        return call == powercut::Call::Write && at == end ? EIO : 0;
+    };
+    const std::vector<uint8_t> frame = fixtures::dibFrame(kWidth, kHeight, 5);
+    avifile::clearFailureReason();  // as every call of the library does first
+    EXPECT_EQ(movie->writeSample(0, frame.data(), frame.size(), true), AVIERR_FILEWRITE);
+    EXPECT_EQ(avifile::failureReason(), "the file could not be written: Input/output error");
+    disk.fault = nullptr;
+    writeFrames(*movie, 5, 10);
+    EXPECT_EQ(movie->finish(), AVIERR_OK) << avifile::failureReason();
+    EXPECT_EQ(framesInFile(), 10u);
+}
+
+// Through the library's calls: the release that finishes the file leaves
+// the reason, as the host reads it (avirec then exits 1 and says to run
+// --repair).
+TEST_F(DiskFaults, ReleaseThatCannotFinishTheFileLeavesItsReason) {
+    powercut::PowerCutDisk disk(path);
+    avifile::setFileSystem(&disk);
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info = fixtures::videoInfo(kWidth, kHeight);
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    BITMAPINFOHEADER format = fixtures::dibHeader(kWidth, kHeight);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
+    std::vector<uint8_t> frame = fixtures::dibFrame(kWidth, kHeight, 0);
+    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, frame.data(), static_cast<LONG>(frame.size()),
+                             AVIIF_KEYFRAME, nullptr, nullptr),
+              AVIERR_OK);
+    disk.fault = [](powercut::Call call, uint64_t, size_t) {
+        return call == powercut::Call::DataSync ? EIO : 0;
+    };
+    AVIStreamRelease(stream);
+    EXPECT_EQ(AVIFileRelease(file), 0u);
+    EXPECT_EQ(avifile::lastFailureReason(),
+              "the file could not be flushed to the disk: Input/output error");
+    AVIFileExit();
+}
