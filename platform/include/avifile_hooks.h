@@ -69,8 +69,9 @@ AVIFILE_HOOK_API bool syncing();
 // for the user ("the disk is full"); empty when it recorded no reason. A host
 // shows it beside its own message. Every call clears it when it begins. The
 // release that finishes a file (AVIFileRelease or AVIStreamRelease, which
-// return counts) leaves a reason exactly when the file could not be
-// finished: its indexes, sizes or headers not written, or not made durable.
+// return counts) replaces it with finishing's own: a reason exactly when
+// the file could not be finished (its indexes, sizes or headers not
+// written, or not made durable), none when it was.
 AVIFILE_HOOK_API std::string lastFailureReason();
 
 // Finishing a recording whose writer died (killed, crashed, the machine

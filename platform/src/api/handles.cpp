@@ -69,7 +69,6 @@ std::shared_ptr<StreamObject> Registry::stream(PAVISTREAM handle) const {
 }
 
 ULONG Registry::releaseFile(PAVIFILE handle) {
-    clearFailureReason();
     std::vector<std::shared_ptr<FileObject>> completed;
     ULONG remaining = 0;
     {
@@ -93,7 +92,6 @@ ULONG Registry::releaseFile(PAVIFILE handle) {
 }
 
 ULONG Registry::releaseStream(PAVISTREAM handle) {
-    clearFailureReason();
     std::vector<std::shared_ptr<FileObject>> completed;
     ULONG remaining = 0;
     {
@@ -144,12 +142,17 @@ void Registry::dropFileHold(const std::shared_ptr<FileObject>& file,
 void Registry::complete(const std::vector<std::shared_ptr<FileObject>>& files) {
     // Outside the registry's lock: completing writes the indexes, and other
     // files' calls need not wait for that. The release call returns a count,
-    // as the platform's does; a file that could not be finished leaves its
-    // reason for lastFailureReason.
+    // as the platform's does; the reason left for lastFailureReason is
+    // finishing's own: none when the file was finished, else why not. A
+    // release that finishes nothing (the clean-up after a failed creation)
+    // leaves the reason of the failure before it.
     for (const std::shared_ptr<FileObject>& file : files) {
         std::lock_guard lock(file->mutex);
-        if (file->writer && (file->recording || file->writer->holdsContent()) &&
-            file->writer->finish() != AVIERR_OK && failureReason().empty()) {
+        if (!file->writer || !(file->recording || file->writer->holdsContent())) {
+            continue;
+        }
+        clearFailureReason();
+        if (file->writer->finish() != AVIERR_OK && failureReason().empty()) {
             setFailureReason("the file could not be written");
         }
     }

@@ -448,15 +448,17 @@ HRESULT AviWriter::Impl::closeRiff() {
     if (riffSize > kMaxChunkSize) {
         return refuse(AVIERR_BADSIZE, kIndexesTooLarge);
     }
+    // The samples are durable before the indexes go out, and the indexes
+    // with the movi size before the RIFF size, so that a power cut between
+    // the steps leaves a state that the repair takes up: the RIFF still open
+    // (sizes 0), or its movi list closed. The indexes and the movi size go
+    // out back to back: a process killed between them leaves indexes that
+    // a reader of the open movi list would take for samples.
     const ConstBuffer part{indexes.bytes().data(), indexes.bytes().size()};
-    if (!sink->append({&part, 1})) {
+    if (!sink->sync() || !sink->append({&part, 1})) {
         return AVIERR_FILEWRITE;
     }
-    // Each step is durable before the next one begins, so that a power cut
-    // between them leaves one of the states that the repair takes up: the
-    // RIFF still open (sizes 0) with its indexes after the samples, then the
-    // movi list closed, then the RIFF.
-    if (!sink->sync() || chunks.setSize(movi, moviSize) != ChunkStatus::ok || !sink->sync() ||
+    if (chunks.setSize(movi, moviSize) != ChunkStatus::ok || !sink->sync() ||
         chunks.setSize(riff, riffSize) != ChunkStatus::ok) {
         return AVIERR_FILEWRITE;
     }

@@ -43,6 +43,11 @@
 // long recording keeps little of itself there. A file system that refuses the first direct write gets
 // buffered writes from then on.
 //
+// Flushing (sync) makes what was written durable; for a new file the folder
+// is flushed first, so that its name survives too. A failed flush is final
+// for the sink (see sync). Syncing off (AVIFILE_SYNC=off), sync does
+// nothing. Every call on the file goes through riff/file_system.h.
+//
 // A failed append (disk full, file too large, any error) truncates the file
 // back to where it ended before, so that no torn chunk stays behind, and the
 // sink remains usable.
