@@ -94,7 +94,9 @@ struct Tally {
     uint64_t badFrames = 0;   // frames shown after the last flush, not as written
     uint64_t cutsWithBad = 0;
     uint64_t lostToGarbage = 0;
-    uint64_t repairCuts = 0;  // repairs cut by a power cut, then repaired again  // refused over garbage in a header sector, frames flushed
+    uint64_t repairCuts = 0;
+    uint64_t reported = 0;  // frames reported written before the cuts, summed
+    uint64_t kept = 0;      // of those, back whole after the repair  // repairs cut by a power cut, then repaired again  // refused over garbage in a header sector, frames flushed
 };
 
 class PowerCut : public testing::TestWithParam<Scenario> {};
@@ -110,9 +112,10 @@ avifile::RepairReport repairOver(powercut::PowerCutDisk& disk, const std::string
 }
 
 void checkCut(const std::string& image, const powercut::Image& cutImage, size_t synced,
-              bool anythingDurable, bool finished, bool garbage, int frames, Tally& tally,
-              std::mt19937_64& random) {
+              size_t reported, bool anythingDurable, bool finished, bool garbage, int frames,
+              Tally& tally, std::mt19937_64& random) {
     ++tally.cuts;
+    tally.reported += reported;
     powercut::PowerCutDisk repairDisk(image);
     const avifile::RepairReport report = repairOver(repairDisk, image);
     if (!cutImage.exists || report.outcome == avifile::RepairOutcome::Refused) {
@@ -150,6 +153,7 @@ void checkCut(const std::string& image, const powercut::Image& cutImage, size_t 
         const bool whole = i < static_cast<size_t>(frames) &&
                            riffcheck::sampleData(bytes, samples[i]) ==
                                fixtures::dibFrame(kWidth, kHeight, static_cast<int>(i));
+        tally.kept += whole && i < reported ? 1 : 0;
         if (i < synced || finished) {
             EXPECT_TRUE(whole) << "frame " << i << " was flushed but came back changed";
         } else if (whole) {
@@ -237,14 +241,21 @@ TEST_P(PowerCut, RepairKeepsEveryFlushedFrame) {
                                         << " frames flushed, seed " << cutSeed);
         const powercut::Image cutImage = disk.imageAt(cut, draw, options);
         powercut::materialise(cutImage, image);
-        checkCut(image, cutImage, synced, lastSync.has_value(), cut >= recording.finishedAt,
+        size_t reported = 0;
+        while (reported < recording.reportedAt.size() && recording.reportedAt[reported] <= cut) {
+            ++reported;
+        }
+        checkCut(image, cutImage, synced, reported, lastSync.has_value(), cut >= recording.finishedAt,
                  options.garbage, scenario.frames, tally, draw);
         if (HasFailure()) {
             break;  // the first failing cut says it all
         }
     }
     std::cout << "[ power cut ] " << scenario.name << ": " << tally.cuts << " cuts of "
-              << disk.operations() << " operations, " << tally.refused
+              << disk.operations() << " operations, "
+              << static_cast<double>(tally.reported - std::min(tally.kept, tally.reported)) /
+                     static_cast<double>(std::max<uint64_t>(tally.cuts, 1))
+              << " frames lost a cut, " << tally.refused
               << " with nothing flushed, " << tally.unsynced
               << " unflushed frames back whole; known failing: " << tally.badFrames
               << " frames back torn, zeroed or old in " << tally.cutsWithBad << " cuts, "
