@@ -394,3 +394,51 @@ TEST_F(DiskFaults, ReleaseThatCannotFinishTheFileLeavesItsReason) {
               "the file could not be flushed to the disk: Input/output error");
     AVIFileExit();
 }
+
+// The page-cache release of the automatic choice, seen through the seam:
+// once appends go direct, the pages written buffered before the switch are
+// sent to the device a piece at a time, from the start and without a gap,
+// and then dropped from the cache.
+class AdviceCounter : public powercut::PowerCutDisk {
+public:
+    using PowerCutDisk::PowerCutDisk;
+    int syncFileRange(int, off_t at, off_t length, unsigned) override {
+        EXPECT_EQ(static_cast<uint64_t>(at), sent) << "writeback started out of order";
+        sent += static_cast<uint64_t>(length);
+        return 0;
+    }
+    int fadvise(int fd, off_t at, off_t length, int advice) override {
+        dropped += advice == POSIX_FADV_DONTNEED ? 1 : 0;
+        return PowerCutDisk::fadvise(fd, at, length, advice);
+    }
+    uint64_t sent = 0;
+    int dropped = 0;
+};
+
+TEST(CacheRelease, BufferedPagesGoToTheDeviceAndLeaveTheCacheOnceAppendsGoDirect) {
+    TempDir dir;
+    const std::string path = dir.file("sink.bin");
+    AdviceCounter disk(path);
+    avifile::setFileSystem(&disk);
+    avifile::FileSinkOptions options;
+    options.directAfterBytes = 24u << 20;
+    options.directMinBytes = 4096;
+    auto sink = avifile::createFileSink(path.c_str(), nullptr, options);
+    ASSERT_NE(sink, nullptr);
+    std::vector<uint8_t> piece(1u << 20, 0x5A);
+    const avifile::ConstBuffer part{piece.data(), piece.size()};
+    for (int i = 0; i < 24; ++i) {
+        ASSERT_TRUE(sink->append({&part, 1}));
+    }
+    EXPECT_EQ(sink->directBytes(), 0u) << "direct before the threshold";
+    EXPECT_EQ(disk.sent, 0u);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(sink->append({&part, 1}));
+    }
+    avifile::setFileSystem(nullptr);
+    if (sink->directBytes() == 0) {
+        GTEST_SKIP() << "no direct I/O where the tests write";
+    }
+    EXPECT_EQ(disk.sent, uint64_t{24} << 20) << "the buffered pages before the switch";
+    EXPECT_GT(disk.dropped, 0);
+}

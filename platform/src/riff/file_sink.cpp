@@ -37,11 +37,9 @@
 // memory, where a buffered write is a plain copy), then takes direct I/O
 // where the file system says it supports it (statx), for appends with
 // enough whole blocks, except over the bytes of an earlier file whose pages
-// the system still holds. Once appends go direct, the bytes written
-// buffered before are sent to the device a piece an append, without waiting
-// (sync_file_range), and dropped from the cache as they come clean, so a
-// long recording keeps little of itself there. A file system that refuses the first direct write gets
-// buffered writes from then on.
+// the system still holds. What becomes of the bytes written buffered before
+// the switch is CacheRelease's job (below). A file system that refuses the
+// first direct write gets buffered writes from then on.
 //
 // Flushing (sync) makes what was written durable; for a new file the folder
 // is flushed first, so that its name survives too. A failed flush is final
@@ -197,6 +195,81 @@ void noteWriteFailure(int error) {
     }
 }
 
+// The page-cache policy of the automatic choice, one job of its own: appends
+// stay buffered until the recording has written a threshold of bytes; then
+// large appends may go direct, and the pages written buffered before the
+// switch go to the device and leave the cache, a piece at every append:
+// writing all of them back at once would hold up one append for as long as
+// the device takes to write them. Each append starts the writeback of the
+// next piece and drops the pieces started before, which have had an
+// append's time to reach the device (fadvise never waits for pages still
+// dirty or being written). Once all are started, later appends retry until
+// at most a little is left (the headers, rewritten at every sample, stay
+// dirty); where the system cannot say what it holds (no cachestat), a fixed
+// number of tries has to do. Pinned by CacheRelease.* (power_cut_test.cpp).
+class CacheRelease {
+public:
+    // `automatic`: the choice is the sink's own; a forced mode goes direct
+    // from the start and releases nothing.
+    void configure(bool automatic, uint64_t directAfter) {
+        automatic_ = automatic;
+        directAfter_ = automatic ? directAfter : 0;
+    }
+
+    // Whether large appends may go direct now, the sink's end being `end`.
+    bool directAllowed(uint64_t end) {
+        if (switched_ || !automatic_) {
+            return true;
+        }
+        if (appended_ < directAfter_) {
+            return false;
+        }
+        switched_ = true;
+        releaseEnd_ = alignDown(end, pageBytes());
+        return true;
+    }
+
+    // After an append of `bytes` to `fd`; `anyDirect`: something went direct
+    // so far (else the cache holds the rest anyway, and nothing is released).
+    void appended(int fd, uint64_t bytes, bool anyDirect) {
+        appended_ += bytes;
+        if (releaseEnd_ == 0 || !anyDirect) {
+            return;
+        }
+        if (releaseStarted_ < releaseEnd_) {
+            if (releaseStarted_ > 0) {
+                sys::fadvise(fd, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
+            }
+            const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
+            sys::syncFileRange(fd, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
+                               SYNC_FILE_RANGE_WRITE);
+            releaseStarted_ += piece;
+            releaseNext_ = appended_ + kReleaseEvery;
+            return;
+        }
+        if (appended_ < releaseNext_) {
+            return;
+        }
+        releaseNext_ = appended_ + kReleaseEvery;
+        sys::fadvise(fd, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
+        const std::optional<uint64_t> held = sys::cachedPages(fd, 0, releaseEnd_);
+        if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
+            ++releaseTries_ >= kReleaseTries) {
+            releaseEnd_ = 0;
+        }
+    }
+
+private:
+    bool automatic_ = true;
+    uint64_t directAfter_ = 0;
+    uint64_t appended_ = 0;
+    bool switched_ = false;
+    uint64_t releaseEnd_ = 0;      // the pages of [0, releaseEnd_) are to leave the cache
+    uint64_t releaseStarted_ = 0;  // on their way to the device so far
+    uint64_t releaseNext_ = 0;     // `appended_` at which to try again
+    int releaseTries_ = 0;
+};
+
 class FileSink : public ByteSink {
 public:
     FileSink(int fd, std::string path, bool created, EndMarker marker, bool syncing)
@@ -226,8 +299,6 @@ private:
     bool writeSpan(uint64_t position, std::span<iovec> vectors);
     bool writeDirect(uint64_t position, const uint8_t* source, size_t length);
     bool writeAllAt(uint64_t position, std::span<iovec> vectors);
-    bool directAllowed();
-    void releaseBuffered();
     bool truncateTo(uint64_t size);
     void rollBack();
 
@@ -249,17 +320,7 @@ private:
     size_t blockBytes_ = 0;      // of the positions and lengths of direct writes
     size_t directMinBytes_ = 0;
     uint64_t directBytes_ = 0;
-    // The automatic choice: appends stay buffered until `appended_` reaches
-    // `directAfter_`; then the pages of [0, releaseEnd_) go to the device a
-    // piece at every append (up to `releaseStarted_` so far) and leave the
-    // cache, tried again every `kReleaseEvery` bytes until they have.
-    uint64_t appended_ = 0;
-    uint64_t releaseStarted_ = 0;
-    uint64_t directAfter_ = 0;
-    bool switched_ = false;
-    uint64_t releaseEnd_ = 0;
-    uint64_t releaseNext_ = 0;  // `appended_` at which to try again
-    int releaseTries_ = 0;
+    CacheRelease release_;
     std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
 };
 
@@ -277,61 +338,7 @@ void FileSink::enableDirect(const FileSinkOptions& options) {
     memoryAlign_ = alignment.memory;
     blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
     directMinBytes_ = std::max<size_t>(options.directMinBytes, 1);
-    directAfter_ = automatic_ ? options.directAfterBytes : 0;
-}
-
-// Whether large appends may go direct now. The automatic choice switches
-// once the threshold is written, and then starts the buffered bytes on their
-// way to the device; waiting for them is left to later appends.
-bool FileSink::directAllowed() {
-    if (switched_ || !automatic_) {
-        return true;
-    }
-    if (appended_ < directAfter_) {
-        return false;
-    }
-    switched_ = true;
-    releaseEnd_ = alignDown(size_, pageBytes());
-    return true;
-}
-
-// Sends the pages written buffered before the switch to the device and then
-// drops them from the cache, a piece at every append: writing all of them
-// back at once would hold up one append for as long as the device takes to
-// write them. Each append starts the writeback of the next piece and drops
-// the pieces started before, which have had an append's time to reach the
-// device (fadvise never waits for pages still dirty or being written).
-// Once all are started, later appends retry until at most a little is left
-// (the headers, rewritten at every sample, stay dirty); where the system
-// cannot say what it holds (no cachestat), a fixed number of tries has to
-// do.
-void FileSink::releaseBuffered() {
-    if (releaseEnd_ == 0 || directBytes_ == 0) {
-        // Nothing to release, or nothing goes direct (samples too small, a
-        // file system without direct I/O): the cache holds the rest anyway.
-        return;
-    }
-    if (releaseStarted_ < releaseEnd_) {
-        if (releaseStarted_ > 0) {
-            sys::fadvise(fd_, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
-        }
-        const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
-        sys::syncFileRange(fd_, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
-                        SYNC_FILE_RANGE_WRITE);
-        releaseStarted_ += piece;
-        releaseNext_ = appended_ + kReleaseEvery;
-        return;
-    }
-    if (appended_ < releaseNext_) {
-        return;
-    }
-    releaseNext_ = appended_ + kReleaseEvery;
-    sys::fadvise(fd_, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
-    const std::optional<uint64_t> held = sys::cachedPages(fd_, 0, releaseEnd_);
-    if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
-        ++releaseTries_ >= kReleaseTries) {
-        releaseEnd_ = 0;
-    }
+    release_.configure(automatic_, options.directAfterBytes);
 }
 
 FileSink::~FileSink() {
@@ -442,8 +449,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
             return false;
         }
         size_ += total;
-        appended_ += total;
-        releaseBuffered();
+        release_.appended(fd_, total, directBytes_ != 0);
         return true;
     }
 
@@ -475,8 +481,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         return false;
     }
     size_ += total;
-    appended_ += total;
-    releaseBuffered();
+    release_.appended(fd_, total, directBytes_ != 0);
     return true;
 }
 
@@ -485,7 +490,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
 // buffered, in file order, so that a write cut short never leaves later
 // bytes without the earlier ones.
 bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
-    if (directFd_ < 0 || !directAllowed()) {
+    if (directFd_ < 0 || !release_.directAllowed(size_)) {
         return writeAllAt(position, vectors);
     }
     size_t largest = 0;
