@@ -25,11 +25,9 @@
 // so a write cut short by a crash never lets the old bytes show through.
 //
 // Large appends can go straight to the device (direct I/O): the whole
-// aligned blocks of the append's largest part are written through a second
-// descriptor opened with O_DIRECT, from the caller's memory when it is
-// aligned as the device needs, else copied piece by piece into an aligned
-// buffer of the sink's own; the bytes before and after them go buffered as
-// before, in file order. Direct writes start and end on page boundaries, so
+// aligned blocks of the append's largest part are written by DirectWriter
+// (below); the bytes before and after them go buffered as before, in file
+// order. Direct writes start and end on page boundaries, so
 // they never share a page of the cache with the buffered bytes beside them,
 // and a long recording leaves about a page a sample in the cache instead of
 // all of it. The automatic choice writes buffered until the recording has
@@ -195,6 +193,112 @@ void noteWriteFailure(int error) {
     }
 }
 
+// Direct I/O, one job of its own: writes whole aligned blocks through a
+// second descriptor of the file opened with O_DIRECT, from the caller's
+// memory when it is aligned as the device needs, else copied piece by piece
+// into an aligned staging buffer. Positions and lengths are multiples of
+// blockBytes(). A file system that refuses the first direct write is given
+// up for good; a short write, or one refused at the file-size limit, leaves
+// the rest to the caller's buffered writes. Pinned by
+// FileSinkPaths.EveryPathWritesTheSameBytes and the Direct cases of the
+// sink, crash and power-cut tests.
+class DirectWriter {
+public:
+    DirectWriter() = default;
+    ~DirectWriter() {
+        if (fd_ >= 0) {
+            sys::close(fd_);
+        }
+    }
+    DirectWriter(const DirectWriter&) = delete;
+    DirectWriter& operator=(const DirectWriter&) = delete;
+
+    // Sets up direct writes of the file behind `fd` as `options` say, where
+    // the file system takes them.
+    void enable(int fd, const FileSinkOptions& options) {
+        automatic_ = options.mode != WriteMode::Direct;
+        if (options.mode == WriteMode::Buffered) {
+            return;
+        }
+        const DirectAlignment alignment = directAlignment(fd, options.mode);
+        if (alignment.memory == 0 || alignment.offset == 0) {
+            return;
+        }
+        const size_t wanted =
+            options.directBlockBytes != 0 ? options.directBlockBytes : pageBytes();
+        fd_ = openDirect(fd);
+        memoryAlign_ = alignment.memory;
+        blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
+        minBytes_ = std::max<size_t>(options.directMinBytes, 1);
+    }
+
+    bool available() const { return fd_ >= 0; }
+    bool automatic() const { return automatic_; }  // the choice is the sink's own
+    size_t blockBytes() const { return blockBytes_; }
+    size_t minBytes() const { return minBytes_; }  // the fewest bytes worth a direct write
+    uint64_t bytes() const { return bytes_; }      // written direct so far
+
+    // Writes up to `length` bytes (a multiple of blockBytes()) from `source`
+    // at `position`; how many went direct (from the start), the rest being
+    // the caller's to write buffered; nothing, with the reason, on failure.
+    std::optional<size_t> write(uint64_t position, const uint8_t* source, size_t length) {
+        const bool aligned = reinterpret_cast<uintptr_t>(source) % memoryAlign_ == 0;
+        const size_t stagingBytes = alignUp(kStagingBytes, blockBytes_);
+        if (!aligned && staging_ == nullptr) {
+            const size_t alignment = std::max(memoryAlign_, pageBytes());
+            staging_.reset(static_cast<uint8_t*>(
+                std::aligned_alloc(alignment, alignUp(stagingBytes, alignment))));
+        }
+        size_t total = 0;
+        while (total < length) {
+            const uint8_t* from = source + total;
+            size_t piece = length - total;
+            if (!aligned) {
+                if (staging_ == nullptr) {
+                    break;  // no memory for the copy: buffered
+                }
+                piece = std::min(piece, stagingBytes);
+                std::memcpy(staging_.get(), from, piece);
+                from = staging_.get();
+            }
+            const uint64_t at = position + total;
+            const ssize_t written = sys::pwrite(fd_, from, piece, static_cast<off_t>(at));
+            if (written < 0 && errno == EINVAL) {
+                // Refused: by the file system (given up for good unless it
+                // took direct writes before), or at the file-size limit,
+                // whose short length is not a whole block.
+                if (!proven_ && !passesFileSizeLimit(at + piece)) {
+                    sys::close(fd_);
+                    fd_ = -1;
+                }
+                break;
+            }
+            if (written < 0) {
+                noteWriteFailure(errno);
+                return std::nullopt;
+            }
+            const auto done = static_cast<size_t>(written);
+            proven_ = proven_ || done > 0;
+            total += done;
+            bytes_ += done;
+            if (done % blockBytes_ != 0 || done == 0) {
+                break;  // a short write: the rest buffered
+            }
+        }
+        return total;
+    }
+
+private:
+    int fd_ = -1;             // the file opened for direct writes; -1: none
+    bool automatic_ = true;
+    bool proven_ = false;     // a direct write has succeeded
+    size_t memoryAlign_ = 0;  // of the memory a direct write comes from
+    size_t blockBytes_ = 0;   // of the positions and lengths of direct writes
+    size_t minBytes_ = 0;
+    uint64_t bytes_ = 0;
+    std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
+};
+
 // The page-cache policy of the automatic choice, one job of its own: appends
 // stay buffered until the recording has written a threshold of bytes; then
 // large appends may go direct, and the pages written buffered before the
@@ -292,7 +396,7 @@ public:
     uint64_t size() const override { return size_; }
     bool discardStaleBytes() override;
     bool sync() override;
-    uint64_t directBytes() const override { return directBytes_; }
+    uint64_t directBytes() const override { return direct_.bytes(); }
 
 private:
     bool commit();
@@ -313,32 +417,13 @@ private:
     bool nameDurable_;           // the file's name in its folder survives a power cut
     std::string syncFailure_;    // why a flush failed; empty: none has
 
-    int directFd_ = -1;          // the file opened for direct writes; -1: none
-    bool automatic_ = true;      // the choice is the sink's own (not forced)
-    bool directProven_ = false;  // a direct write has succeeded
-    size_t memoryAlign_ = 0;     // of the memory a direct write comes from
-    size_t blockBytes_ = 0;      // of the positions and lengths of direct writes
-    size_t directMinBytes_ = 0;
-    uint64_t directBytes_ = 0;
+    DirectWriter direct_;
     CacheRelease release_;
-    std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
 };
 
 void FileSink::enableDirect(const FileSinkOptions& options) {
-    if (options.mode == WriteMode::Buffered) {
-        return;
-    }
-    const DirectAlignment alignment = directAlignment(fd_, options.mode);
-    if (alignment.memory == 0 || alignment.offset == 0) {
-        return;
-    }
-    const size_t wanted = options.directBlockBytes != 0 ? options.directBlockBytes : pageBytes();
-    directFd_ = openDirect(fd_);
-    automatic_ = options.mode != WriteMode::Direct;
-    memoryAlign_ = alignment.memory;
-    blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
-    directMinBytes_ = std::max<size_t>(options.directMinBytes, 1);
-    release_.configure(automatic_, options.directAfterBytes);
+    direct_.enable(fd_, options);
+    release_.configure(direct_.automatic(), options.directAfterBytes);
 }
 
 FileSink::~FileSink() {
@@ -351,9 +436,6 @@ FileSink::~FileSink() {
             ours.st_dev == atPath.st_dev && ours.st_ino == atPath.st_ino) {
             sys::unlink(path_.c_str());
         }
-    }
-    if (directFd_ >= 0) {
-        sys::close(directFd_);
     }
     sys::close(fd_);
 }
@@ -449,7 +531,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
             return false;
         }
         size_ += total;
-        release_.appended(fd_, total, directBytes_ != 0);
+        release_.appended(fd_, total, direct_.bytes() != 0);
         return true;
     }
 
@@ -481,7 +563,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         return false;
     }
     size_ += total;
-    release_.appended(fd_, total, directBytes_ != 0);
+    release_.appended(fd_, total, direct_.bytes() != 0);
     return true;
 }
 
@@ -490,7 +572,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
 // buffered, in file order, so that a write cut short never leaves later
 // bytes without the earlier ones.
 bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
-    if (directFd_ < 0 || !release_.directAllowed(size_)) {
+    if (!direct_.available() || !release_.directAllowed(size_)) {
         return writeAllAt(position, vectors);
     }
     size_t largest = 0;
@@ -504,10 +586,10 @@ bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
         at += vectors[i].iov_len;
     }
     const iovec whole = vectors[largest];
-    const uint64_t begin = alignUp(largestAt, blockBytes_);
-    const uint64_t end = alignDown(largestAt + whole.iov_len, blockBytes_);
-    if (end <= begin || end - begin < directMinBytes_ ||
-        (automatic_ && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
+    const uint64_t begin = alignUp(largestAt, direct_.blockBytes());
+    const uint64_t end = alignDown(largestAt + whole.iov_len, direct_.blockBytes());
+    if (end <= begin || end - begin < direct_.minBytes() ||
+        (direct_.automatic() && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
         return writeAllAt(position, vectors);
     }
     auto* const base = static_cast<uint8_t*>(whole.iov_base);
@@ -528,56 +610,15 @@ bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
 // refuses it, a short write at a full disk or at the file-size limit) goes
 // buffered, which writes what fits and reports why the rest did not.
 bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t length) {
-    const bool aligned = reinterpret_cast<uintptr_t>(source) % memoryAlign_ == 0;
-    const size_t stagingBytes = alignUp(kStagingBytes, blockBytes_);
-    if (!aligned && staging_ == nullptr) {
-        const size_t alignment = std::max(memoryAlign_, pageBytes());
-        staging_.reset(static_cast<uint8_t*>(
-            std::aligned_alloc(alignment, alignUp(stagingBytes, alignment))));
+    const std::optional<size_t> done = direct_.write(position, source, length);
+    if (!done) {
+        return false;
     }
-    while (length > 0) {
-        const uint8_t* from = source;
-        size_t piece = length;
-        if (!aligned) {
-            if (staging_ == nullptr) {
-                break;  // no memory for the copy: buffered
-            }
-            piece = std::min(length, stagingBytes);
-            std::memcpy(staging_.get(), source, piece);
-            from = staging_.get();
-        }
-        const ssize_t written = sys::pwrite(directFd_, from, piece, static_cast<off_t>(position));
-        if (written < 0 && errno == EINVAL) {
-            // Refused: by the file system (given up for good unless it took
-            // direct writes before), or at the file-size limit, whose short
-            // length is not a whole block.
-            if (!directProven_ && !passesFileSizeLimit(position + piece)) {
-                sys::close(directFd_);
-                directFd_ = -1;
-            }
-            break;
-        }
-        if (written < 0) {
-            noteWriteFailure(errno);
-            return false;
-        }
-        if (written > 0) {
-            directProven_ = true;
-        }
-        const auto done = static_cast<size_t>(written);
-        position += done;
-        source += done;
-        length -= done;
-        directBytes_ += done;
-        if (done % blockBytes_ != 0 || done == 0) {
-            break;  // a short write: the rest buffered
-        }
-    }
-    if (length == 0) {
+    if (*done == length) {
         return true;
     }
-    iovec rest{const_cast<uint8_t*>(source), length};
-    return writeAllAt(position, {&rest, 1});
+    iovec rest{const_cast<uint8_t*>(source + *done), length - *done};
+    return writeAllAt(position + *done, {&rest, 1});
 }
 
 // Writes every byte of `vectors` from `position` on, in pieces of at most
