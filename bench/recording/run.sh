@@ -16,8 +16,11 @@
 # folder under /tmp, removed at the end); BENCH_SIZE (default 1920x1080);
 # BENCH_CODEC (full, the default, or any --codec choice such as mjpeg; dd
 # only runs for full); BENCH_SYNC (seconds of media between flushes to the
-# device, AVIFILE_SYNC_SECONDS, for avirec; default none); BENCH_MODES
-# (default "existing cold warm new").
+# device, AVIFILE_SYNC_SECONDS, for avirec; default none); BENCH_NO_SYNC=1
+# (AVIFILE_SYNC=off: no flush at all, not even at close; by default a
+# finished movie is durable); BENCH_MODES (default "existing cold warm
+# new"); BENCH_TOOLS (default every tool). The tool "ffmpegsync" is ffmpeg
+# followed by sync, which makes the same promise as avirec's close.
 set -euo pipefail
 build=${1:-build}
 repetitions=${2:-5}
@@ -33,6 +36,7 @@ source "$(dirname "$0")/../recording_bench.sh"
 
 avirec_with() {
   env AVIFILE_WRITE_MODE="$1" ${BENCH_SYNC:+AVIFILE_SYNC_SECONDS=$BENCH_SYNC} \
+    ${BENCH_NO_SYNC:+AVIFILE_SYNC=off} \
     VFW_COMPRESSOR="$codec" "$avirec" -y --fps "$fps" --size "${width}x${height}" \
     --raw-gbrp "$input" "$2" </dev/null
 }
@@ -44,6 +48,7 @@ run_ffmpeg() {
   ffmpeg -v error -y -f rawvideo -pix_fmt gbrp -s "${width}x${height}" -r "$fps" -i "$input" \
          "${encoder[@]}" "$1" </dev/null
 }
+run_ffmpegsync() { run_ffmpeg "$1" && sync; }
 # The same number of bytes as the frames (a gbrp frame has as many as a
 # 24-bit one), a frame a write, straight to the device.
 run_dd() {
@@ -56,8 +61,9 @@ run_ddbuf() {
   dd if="$input" of="$1" bs=512K conv=notrunc status=none
 }
 
-tools=(avirec buffered ffmpeg)
+tools=(avirec buffered ffmpeg ffmpegsync)
 if [ "$codec" = full ]; then tools+=(dd ddbuf); fi
+if [ -n "${BENCH_TOOLS:-}" ]; then read -r -a tools <<<"$BENCH_TOOLS"; fi
 prepare_input
 take_turns "${tools[@]}"
 
@@ -65,7 +71,11 @@ echo
 echo "median of $repetitions runs, $frames frames of ${width}x${height}, codec $codec${BENCH_SYNC:+, flushed every $BENCH_SYNC s of media}:"
 for mode in $modes; do
   f=$(echo "${wall[ffmpeg,$mode]}" | median)
+  if [ -n "${wall[ffmpegsync,$mode]:-}" ]; then
+    printf '%-8s ffmpeg followed by sync: %.3f s\n' "$mode" "$(echo "${wall[ffmpegsync,$mode]}" | median)"
+  fi
   for tool in avirec buffered; do
+    [ -n "${wall[$tool,$mode]:-}" ] || continue
     a=$(echo "${wall[$tool,$mode]}" | median)
     ac=$(echo "${cpu[$tool,$mode]}" | median)
     line=$(printf '%-8s %-8s %6.1f fps (%.3f s, cpu %.3f s): %.2fx ffmpeg (%.3f s)' \

@@ -56,9 +56,22 @@ AVIFILE_HOOK_API uint64_t directThreshold();
 AVIFILE_HOOK_API void setSyncInterval(double seconds);
 AVIFILE_HOOK_API double syncInterval();
 
+// Whether the layer flushes files to the device at all: at every sync
+// interval, and while a file is finished, so that a file that closed without
+// an error is durable (its data, its indexes and its name in the folder) and
+// a power cut between the steps of finishing leaves a file that the repair
+// finishes. The environment variable AVIFILE_SYNC=off (or 0) turns every
+// flush off, for speed over durability: a power cut may then lose any part
+// of a file, finished or not. On unless so set.
+AVIFILE_HOOK_API bool syncing();
+
 // Why the last failed call of this thread into the layer failed, in words
 // for the user ("the disk is full"); empty when it recorded no reason. A host
-// shows it beside its own message. Every call clears it when it begins.
+// shows it beside its own message. Every call clears it when it begins. The
+// release that finishes a file (AVIFileRelease or AVIStreamRelease, which
+// return counts) replaces it with finishing's own: a reason exactly when
+// the file could not be finished (its indexes, sizes or headers not
+// written, or not made durable), none when it was.
 AVIFILE_HOOK_API std::string lastFailureReason();
 
 // Finishing a recording whose writer died (killed, crashed, the machine

@@ -47,6 +47,12 @@ AVIFILE_HOOK_API void setCodecFailure(bool failing);
 AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
 AVIFILE_HOOK_API uint64_t riffLimit();
 
+// The file system that the layer's file calls go to from now on (see
+// src/riff/file_system.h, which tests include): a disk that fails on cue or
+// loses power. Null goes back to the system's calls.
+class FileSystem;
+AVIFILE_HOOK_API void useFileSystem(FileSystem* replacement);
+
 // AVIFileInit calls not yet matched by AVIFileExit.
 AVIFILE_HOOK_API int libraryReferences();
 

@@ -1,6 +1,7 @@
 // avirec given files that it must not harm: names that stand for one file
 // twice, closed standard descriptors, runaway name patterns, -n, progress
-// that cannot be written, and images that are damaged.
+// that cannot be written, images that are damaged, and a movie that cannot
+// be finished.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -271,3 +272,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Damage>& testInfo) { return testInfo.param.label; });
 
 }  // namespace
+
+// A movie whose indexes do not fit (the file-size limit falls between its
+// last frame and its end) is not reported as written: avirec exits 1, says
+// why and what to run, and --repair then finishes it with every frame.
+TEST(AvirecFinish, FailureToFinishIsToldAndRepairFinishesIt) {
+    TempDir dir;
+    const std::string movie = dir.file("movie.avi");
+    const std::string record = "{avirec} -y --frames 40 --size 8x8 " + movie;
+    ASSERT_EQ(shell(record).status, 0);
+    struct stat whole {};
+    ASSERT_EQ(stat(movie.c_str(), &whole), 0);
+    // In 512-byte blocks, below the finished size and above the last frame
+    // (the two indexes of 40 frames take about 1 KB).
+    const auto blocks = (static_cast<uint64_t>(whole.st_size) - 1) / 512;
+    const ShellRun cut = shell("ulimit -f " + std::to_string(blocks) + " && " + record);
+    EXPECT_EQ(cut.status, 1) << cut.output;
+    EXPECT_NE(cut.output.find("the movie could not be finished: the file has reached the largest "
+                              "size allowed; run avirec --repair " + movie),
+              std::string::npos)
+        << cut.output;
+    const ShellRun repaired = shell("{avirec} --repair " + movie);
+    EXPECT_EQ(repaired.status, 0) << repaired.output;
+    EXPECT_NE(repaired.output.find("40 frames"), std::string::npos) << repaired.output;
+}

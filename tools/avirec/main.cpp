@@ -255,6 +255,13 @@ int record(int argc, char** argv, const StandardDescriptors& standard) {
         }
         return fail(outcome.error);
     }
+    if (!outcome.finishError.empty()) {
+        if (!outcome.error.empty()) {
+            fail(outcome.error);
+        }
+        fail(outcome.finishError);
+        return outcome.stoppedBy != 0 ? kExitSignal + outcome.stoppedBy : kExitFailure;
+    }
     if (!outcome.error.empty()) {
         fail(outcome.error);
         std::fprintf(stderr, "avirec: %s holds the %d frames written before\n",

@@ -94,8 +94,13 @@ RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& outpu
     }
     outcome.stoppedBy = stopSignal();
     // Closed whatever happened above, so that the frames written are a
-    // complete movie.
+    // complete movie. The release that finishes the file replaces the
+    // layer's reason with finishing's own, so a reason now is why it failed.
     plugin.close(movie);
+    if (const std::string reason = avifile::lastFailureReason(); !reason.empty()) {
+        outcome.finishError = "the movie could not be finished: " + reason +
+                              "; run avirec --repair " + output;
+    }
     report.finish(outcome.framesWritten);
     if (outcome.error.empty() && outcome.stoppedBy == 0) {
         progress.finish(outcome.framesWritten);

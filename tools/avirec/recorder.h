@@ -16,6 +16,7 @@ struct RecordingOutcome {
     int framesWritten = 0;  // frames for which the plug-in returned 1
     int stoppedBy = 0;      // the signal that stopped the recording, or 0
     std::string error;      // why the recording stopped early, if it did
+    std::string finishError;  // why closing the movie failed, if it did
     bool copyFailed = false;  // a frame could not be written to the raw copy
 };
 
@@ -23,7 +24,8 @@ struct RecordingOutcome {
 // before the movie is created, which takes its size; nothing is created when
 // there is no frame. Stops at the first frame that cannot be read or
 // written, or when a stop signal came; the movie is closed in every case, so
-// the frames written so far stay in a complete file. Each frame written
+// the frames written so far stay in a complete file (unless finishing it
+// fails, which `finishError` says). Each frame written
 // also goes to `rawCopy` as rgb24 when that is not null.
 RecordingOutcome recordMovie(const MoviePlugin& plugin, const std::string& output,
                              FrameSource& source, ProgressLine& progress,

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "api/failure_reason.h"
+
 namespace avifile::api {
 namespace {
 
@@ -139,11 +141,19 @@ void Registry::dropFileHold(const std::shared_ptr<FileObject>& file,
 
 void Registry::complete(const std::vector<std::shared_ptr<FileObject>>& files) {
     // Outside the registry's lock: completing writes the indexes, and other
-    // files' calls need not wait for that.
+    // files' calls need not wait for that. The release call returns a count,
+    // as the platform's does; the reason left for lastFailureReason is
+    // finishing's own: none when the file was finished, else why not. A
+    // release that finishes nothing (the clean-up after a failed creation)
+    // leaves the reason of the failure before it.
     for (const std::shared_ptr<FileObject>& file : files) {
         std::lock_guard lock(file->mutex);
-        if (file->writer && (file->recording || file->writer->holdsContent())) {
-            file->writer->finish();
+        if (!file->writer || !(file->recording || file->writer->holdsContent())) {
+            continue;
+        }
+        clearFailureReason();
+        if (file->writer->finish() != AVIERR_OK && failureReason().empty()) {
+            setFailureReason("the file could not be written");
         }
     }
 }

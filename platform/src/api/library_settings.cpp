@@ -117,6 +117,7 @@ FileSinkOptions fileSinkOptions() {
     FileSinkOptions options;
     options.mode = writeMode();
     options.directAfterBytes = directThreshold();
+    options.sync = syncing();
     return options;
 }
 
@@ -132,6 +133,11 @@ uint64_t directThreshold() {
         }
     }
     return FileSinkOptions{}.directAfterBytes;
+}
+
+bool syncing() {
+    const char* text = std::getenv("AVIFILE_SYNC");
+    return text == nullptr || (std::strcmp(text, "off") != 0 && std::strcmp(text, "0") != 0);
 }
 
 void setSyncInterval(double seconds) {

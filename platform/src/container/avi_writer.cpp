@@ -448,11 +448,17 @@ HRESULT AviWriter::Impl::closeRiff() {
     if (riffSize > kMaxChunkSize) {
         return refuse(AVIERR_BADSIZE, kIndexesTooLarge);
     }
+    // The samples are durable before the indexes go out, and the indexes
+    // with the movi size before the RIFF size, so that a power cut between
+    // the steps leaves a state that the repair takes up: the RIFF still open
+    // (sizes 0), or its movi list closed. The indexes and the movi size go
+    // out back to back: a process killed between them leaves indexes that
+    // a reader of the open movi list would take for samples.
     const ConstBuffer part{indexes.bytes().data(), indexes.bytes().size()};
-    if (!sink->append({&part, 1})) {
+    if (!sink->sync() || !sink->append({&part, 1})) {
         return AVIERR_FILEWRITE;
     }
-    if (chunks.setSize(movi, moviSize) != ChunkStatus::ok ||
+    if (chunks.setSize(movi, moviSize) != ChunkStatus::ok || !sink->sync() ||
         chunks.setSize(riff, riffSize) != ChunkStatus::ok) {
         return AVIERR_FILEWRITE;
     }
@@ -549,7 +555,16 @@ HRESULT AviWriter::Impl::finish() {
     if (!refreshHeader() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
+    // The header is durable before the earlier file's bytes are cut away,
+    // and all of it (for a new file its name too) before finish reports
+    // success.
+    if (!sink->sync() && result == AVIERR_OK) {
+        result = AVIERR_FILEWRITE;
+    }
     if (!sink->discardStaleBytes() && result == AVIERR_OK) {
+        result = AVIERR_FILEWRITE;
+    }
+    if (!sink->sync() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
     }
     finishResult = result;

@@ -42,7 +42,11 @@ public:
     // writer is done with the sink.
     virtual bool discardStaleBytes() { return true; }
 
-    // Makes what was written durable: on the device, surviving a power cut.
+    // Makes what was written durable: on the device, surviving a power cut
+    // (for a new file, its name in the folder too). False, with the reason,
+    // when the system could not; a sink whose flush failed once fails every
+    // later one, since what it could not write may be lost. A sink made
+    // with syncing off does nothing here.
     virtual bool sync() { return true; }
 
     // Bytes that went to the device with direct I/O (none for a sink that
@@ -72,6 +76,11 @@ struct FileSinkOptions {
     // the device in the background and dropped from the cache once there.
     // Forced modes ignore it.
     uint64_t directAfterBytes = uint64_t{2} << 30;
+    // Whether sync() flushes to the device (AVIFILE_SYNC): the writer flushes
+    // at every sync interval and in the steps of finishing a file, so that a
+    // finished file is durable and a power cut between the steps leaves a
+    // file that can be repaired. Off, a power cut may lose any of the file.
+    bool sync = true;
 };
 
 // The options that the library's settings give (setWriteMode).

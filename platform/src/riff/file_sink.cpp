@@ -25,11 +25,9 @@
 // so a write cut short by a crash never lets the old bytes show through.
 //
 // Large appends can go straight to the device (direct I/O): the whole
-// aligned blocks of the append's largest part are written through a second
-// descriptor opened with O_DIRECT, from the caller's memory when it is
-// aligned as the device needs, else copied piece by piece into an aligned
-// buffer of the sink's own; the bytes before and after them go buffered as
-// before, in file order. Direct writes start and end on page boundaries, so
+// aligned blocks of the append's largest part are written by DirectWriter
+// (below); the bytes before and after them go buffered as before, in file
+// order. Direct writes start and end on page boundaries, so
 // they never share a page of the cache with the buffered bytes beside them,
 // and a long recording leaves about a page a sample in the cache instead of
 // all of it. The automatic choice writes buffered until the recording has
@@ -37,11 +35,14 @@
 // memory, where a buffered write is a plain copy), then takes direct I/O
 // where the file system says it supports it (statx), for appends with
 // enough whole blocks, except over the bytes of an earlier file whose pages
-// the system still holds. Once appends go direct, the bytes written
-// buffered before are sent to the device a piece an append, without waiting
-// (sync_file_range), and dropped from the cache as they come clean, so a
-// long recording keeps little of itself there. A file system that refuses the first direct write gets
-// buffered writes from then on.
+// the system still holds. What becomes of the bytes written buffered before
+// the switch is CacheRelease's job (below). A file system that refuses the
+// first direct write gets buffered writes from then on.
+//
+// Flushing (sync) makes what was written durable; for a new file the folder
+// is flushed first, so that its name survives too. A failed flush is final
+// for the sink (see sync). Syncing off (AVIFILE_SYNC=off), sync does
+// nothing. Every call on the file goes through riff/file_system.h.
 //
 // A failed append (disk full, file too large, any error) truncates the file
 // back to where it ended before, so that no torn chunk stays behind, and the
@@ -56,8 +57,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +69,7 @@
 
 #include "api/failure_reason.h"
 #include "riff/byte_sink.h"
+#include "riff/file_system.h"
 
 namespace avifile {
 
@@ -120,7 +120,7 @@ struct DirectAlignment {
 };
 DirectAlignment directAlignment(int fd, WriteMode mode) {
     struct statx info {};
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &info) == 0 &&
+    if (sys::statx(fd, STATX_DIOALIGN, &info) == 0 &&
         (info.stx_mask & STATX_DIOALIGN) != 0) {
         return {info.stx_dio_mem_align, info.stx_dio_offset_align};
     }
@@ -134,44 +134,25 @@ DirectAlignment directAlignment(int fd, WriteMode mode) {
 // the file system refuses it.
 int openDirect(int fd) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const int direct = open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
+    const int direct = sys::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
     if (direct < 0) {
         return -1;
     }
     struct stat ours {};
     struct stat reopened {};
-    if (fstat(fd, &ours) != 0 || fstat(direct, &reopened) != 0 ||
+    if (sys::fstat(fd, &ours) != 0 || sys::fstat(direct, &reopened) != 0 ||
         ours.st_dev != reopened.st_dev || ours.st_ino != reopened.st_ino) {
-        close(direct);
+        sys::close(direct);
         return -1;
     }
     return direct;
-}
-
-// How many pages of the range the system holds in its cache (cachestat,
-// Linux 6.5 on); nothing when it cannot tell.
-#ifndef SYS_cachestat
-#define SYS_cachestat 451
-#endif
-std::optional<uint64_t> cachedPages(int fd, uint64_t offset, uint64_t length) {
-    struct {
-        uint64_t offset;
-        uint64_t length;
-    } range{offset, length};
-    struct {
-        uint64_t cached, dirty, writeback, evicted, recentlyEvicted;
-    } counts{};
-    if (syscall(SYS_cachestat, fd, &range, &counts, 0) != 0) {
-        return std::nullopt;
-    }
-    return counts.cached;
 }
 
 // Whether the system holds at least half the pages of the range. A system
 // that cannot tell is taken to hold them, which keeps the buffered writes
 // that overwriting in place always had.
 bool mostlyCached(int fd, uint64_t offset, uint64_t length) {
-    const std::optional<uint64_t> pages = cachedPages(fd, offset, length);
+    const std::optional<uint64_t> pages = sys::cachedPages(fd, offset, length);
     return !pages.has_value() || *pages * pageBytes() * 2 >= length;
 }
 
@@ -212,14 +193,196 @@ void noteWriteFailure(int error) {
     }
 }
 
+// Direct I/O, one job of its own: writes whole aligned blocks through a
+// second descriptor of the file opened with O_DIRECT, from the caller's
+// memory when it is aligned as the device needs, else copied piece by piece
+// into an aligned staging buffer. Positions and lengths are multiples of
+// blockBytes(). A file system that refuses the first direct write is given
+// up for good; a short write, or one refused at the file-size limit, leaves
+// the rest to the caller's buffered writes. Pinned by
+// FileSinkPaths.EveryPathWritesTheSameBytes and the Direct cases of the
+// sink, crash and power-cut tests.
+class DirectWriter {
+public:
+    DirectWriter() = default;
+    ~DirectWriter() {
+        if (fd_ >= 0) {
+            sys::close(fd_);
+        }
+    }
+    DirectWriter(const DirectWriter&) = delete;
+    DirectWriter& operator=(const DirectWriter&) = delete;
+
+    // Sets up direct writes of the file behind `fd` as `options` say, where
+    // the file system takes them.
+    void enable(int fd, const FileSinkOptions& options) {
+        automatic_ = options.mode != WriteMode::Direct;
+        if (options.mode == WriteMode::Buffered) {
+            return;
+        }
+        const DirectAlignment alignment = directAlignment(fd, options.mode);
+        if (alignment.memory == 0 || alignment.offset == 0) {
+            return;
+        }
+        const size_t wanted =
+            options.directBlockBytes != 0 ? options.directBlockBytes : pageBytes();
+        fd_ = openDirect(fd);
+        memoryAlign_ = alignment.memory;
+        blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
+        minBytes_ = std::max<size_t>(options.directMinBytes, 1);
+    }
+
+    bool available() const { return fd_ >= 0; }
+    bool automatic() const { return automatic_; }  // the choice is the sink's own
+    size_t blockBytes() const { return blockBytes_; }
+    size_t minBytes() const { return minBytes_; }  // the fewest bytes worth a direct write
+    uint64_t bytes() const { return bytes_; }      // written direct so far
+
+    // Writes up to `length` bytes (a multiple of blockBytes()) from `source`
+    // at `position`; how many went direct (from the start), the rest being
+    // the caller's to write buffered; nothing, with the reason, on failure.
+    std::optional<size_t> write(uint64_t position, const uint8_t* source, size_t length) {
+        const bool aligned = reinterpret_cast<uintptr_t>(source) % memoryAlign_ == 0;
+        const size_t stagingBytes = alignUp(kStagingBytes, blockBytes_);
+        if (!aligned && staging_ == nullptr) {
+            const size_t alignment = std::max(memoryAlign_, pageBytes());
+            staging_.reset(static_cast<uint8_t*>(
+                std::aligned_alloc(alignment, alignUp(stagingBytes, alignment))));
+        }
+        size_t total = 0;
+        while (total < length) {
+            const uint8_t* from = source + total;
+            size_t piece = length - total;
+            if (!aligned) {
+                if (staging_ == nullptr) {
+                    break;  // no memory for the copy: buffered
+                }
+                piece = std::min(piece, stagingBytes);
+                std::memcpy(staging_.get(), from, piece);
+                from = staging_.get();
+            }
+            const uint64_t at = position + total;
+            const ssize_t written = sys::pwrite(fd_, from, piece, static_cast<off_t>(at));
+            if (written < 0 && errno == EINVAL) {
+                // Refused: by the file system (given up for good unless it
+                // took direct writes before), or at the file-size limit,
+                // whose short length is not a whole block.
+                if (!proven_ && !passesFileSizeLimit(at + piece)) {
+                    sys::close(fd_);
+                    fd_ = -1;
+                }
+                break;
+            }
+            if (written < 0) {
+                noteWriteFailure(errno);
+                return std::nullopt;
+            }
+            const auto done = static_cast<size_t>(written);
+            proven_ = proven_ || done > 0;
+            total += done;
+            bytes_ += done;
+            if (done % blockBytes_ != 0 || done == 0) {
+                break;  // a short write: the rest buffered
+            }
+        }
+        return total;
+    }
+
+private:
+    int fd_ = -1;             // the file opened for direct writes; -1: none
+    bool automatic_ = true;
+    bool proven_ = false;     // a direct write has succeeded
+    size_t memoryAlign_ = 0;  // of the memory a direct write comes from
+    size_t blockBytes_ = 0;   // of the positions and lengths of direct writes
+    size_t minBytes_ = 0;
+    uint64_t bytes_ = 0;
+    std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
+};
+
+// The page-cache policy of the automatic choice, one job of its own: appends
+// stay buffered until the recording has written a threshold of bytes; then
+// large appends may go direct, and the pages written buffered before the
+// switch go to the device and leave the cache, a piece at every append:
+// writing all of them back at once would hold up one append for as long as
+// the device takes to write them. Each append starts the writeback of the
+// next piece and drops the pieces started before, which have had an
+// append's time to reach the device (fadvise never waits for pages still
+// dirty or being written). Once all are started, later appends retry until
+// at most a little is left (the headers, rewritten at every sample, stay
+// dirty); where the system cannot say what it holds (no cachestat), a fixed
+// number of tries has to do. Pinned by CacheRelease.* (power_cut_test.cpp).
+class CacheRelease {
+public:
+    // `automatic`: the choice is the sink's own; a forced mode goes direct
+    // from the start and releases nothing.
+    void configure(bool automatic, uint64_t directAfter) {
+        automatic_ = automatic;
+        directAfter_ = automatic ? directAfter : 0;
+    }
+
+    // Whether large appends may go direct now, the sink's end being `end`.
+    bool directAllowed(uint64_t end) {
+        if (switched_ || !automatic_) {
+            return true;
+        }
+        if (appended_ < directAfter_) {
+            return false;
+        }
+        switched_ = true;
+        releaseEnd_ = alignDown(end, pageBytes());
+        return true;
+    }
+
+    // After an append of `bytes` to `fd`; `anyDirect`: something went direct
+    // so far (else the cache holds the rest anyway, and nothing is released).
+    void appended(int fd, uint64_t bytes, bool anyDirect) {
+        appended_ += bytes;
+        if (releaseEnd_ == 0 || !anyDirect) {
+            return;
+        }
+        if (releaseStarted_ < releaseEnd_) {
+            if (releaseStarted_ > 0) {
+                sys::fadvise(fd, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
+            }
+            const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
+            sys::syncFileRange(fd, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
+                               SYNC_FILE_RANGE_WRITE);
+            releaseStarted_ += piece;
+            releaseNext_ = appended_ + kReleaseEvery;
+            return;
+        }
+        if (appended_ < releaseNext_) {
+            return;
+        }
+        releaseNext_ = appended_ + kReleaseEvery;
+        sys::fadvise(fd, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
+        const std::optional<uint64_t> held = sys::cachedPages(fd, 0, releaseEnd_);
+        if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
+            ++releaseTries_ >= kReleaseTries) {
+            releaseEnd_ = 0;
+        }
+    }
+
+private:
+    bool automatic_ = true;
+    uint64_t directAfter_ = 0;
+    uint64_t appended_ = 0;
+    bool switched_ = false;
+    uint64_t releaseEnd_ = 0;      // the pages of [0, releaseEnd_) are to leave the cache
+    uint64_t releaseStarted_ = 0;  // on their way to the device so far
+    uint64_t releaseNext_ = 0;     // `appended_` at which to try again
+    int releaseTries_ = 0;
+};
+
 class FileSink : public ByteSink {
 public:
-    FileSink(int fd, std::string path, bool created, EndMarker marker)
-        : fd_(fd), path_(std::move(path)), created_(created), marker_(marker) {}
+    FileSink(int fd, std::string path, bool created, EndMarker marker, bool syncing)
+        : fd_(fd), path_(std::move(path)), created_(created), marker_(marker),
+          syncing_(syncing), nameDurable_(!created) {}
     // Over a file whose first `end` bytes are kept, given up already.
-    FileSink(int fd, std::string path, uint64_t end)
+    FileSink(int fd, std::string path, uint64_t end, bool syncing)
         : fd_(fd), path_(std::move(path)), created_(false), committed_(true), size_(end),
-          marker_(nullptr) {}
+          marker_(nullptr), syncing_(syncing), nameDurable_(true) {}
     ~FileSink() override;
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -233,15 +396,13 @@ public:
     uint64_t size() const override { return size_; }
     bool discardStaleBytes() override;
     bool sync() override;
-    uint64_t directBytes() const override { return directBytes_; }
+    uint64_t directBytes() const override { return direct_.bytes(); }
 
 private:
     bool commit();
     bool writeSpan(uint64_t position, std::span<iovec> vectors);
     bool writeDirect(uint64_t position, const uint8_t* source, size_t length);
     bool writeAllAt(uint64_t position, std::span<iovec> vectors);
-    bool directAllowed();
-    void releaseBuffered();
     bool truncateTo(uint64_t size);
     void rollBack();
 
@@ -252,97 +413,17 @@ private:
     uint64_t size_ = 0;
     uint64_t staleEnd_ = 0;  // end of the earlier file's bytes; at most size_ when none are left
     EndMarker marker_;
+    bool syncing_;               // sync() flushes (else it does nothing)
+    bool nameDurable_;           // the file's name in its folder survives a power cut
+    std::string syncFailure_;    // why a flush failed; empty: none has
 
-    int directFd_ = -1;          // the file opened for direct writes; -1: none
-    bool automatic_ = true;      // the choice is the sink's own (not forced)
-    bool directProven_ = false;  // a direct write has succeeded
-    size_t memoryAlign_ = 0;     // of the memory a direct write comes from
-    size_t blockBytes_ = 0;      // of the positions and lengths of direct writes
-    size_t directMinBytes_ = 0;
-    uint64_t directBytes_ = 0;
-    // The automatic choice: appends stay buffered until `appended_` reaches
-    // `directAfter_`; then the pages of [0, releaseEnd_) go to the device a
-    // piece at every append (up to `releaseStarted_` so far) and leave the
-    // cache, tried again every `kReleaseEvery` bytes until they have.
-    uint64_t appended_ = 0;
-    uint64_t releaseStarted_ = 0;
-    uint64_t directAfter_ = 0;
-    bool switched_ = false;
-    uint64_t releaseEnd_ = 0;
-    uint64_t releaseNext_ = 0;  // `appended_` at which to try again
-    int releaseTries_ = 0;
-    std::unique_ptr<uint8_t, decltype(&std::free)> staging_{nullptr, &std::free};
+    DirectWriter direct_;
+    CacheRelease release_;
 };
 
 void FileSink::enableDirect(const FileSinkOptions& options) {
-    if (options.mode == WriteMode::Buffered) {
-        return;
-    }
-    const DirectAlignment alignment = directAlignment(fd_, options.mode);
-    if (alignment.memory == 0 || alignment.offset == 0) {
-        return;
-    }
-    const size_t wanted = options.directBlockBytes != 0 ? options.directBlockBytes : pageBytes();
-    directFd_ = openDirect(fd_);
-    automatic_ = options.mode != WriteMode::Direct;
-    memoryAlign_ = alignment.memory;
-    blockBytes_ = alignUp(std::max(wanted, alignment.offset), alignment.offset);
-    directMinBytes_ = std::max<size_t>(options.directMinBytes, 1);
-    directAfter_ = automatic_ ? options.directAfterBytes : 0;
-}
-
-// Whether large appends may go direct now. The automatic choice switches
-// once the threshold is written, and then starts the buffered bytes on their
-// way to the device; waiting for them is left to later appends.
-bool FileSink::directAllowed() {
-    if (switched_ || !automatic_) {
-        return true;
-    }
-    if (appended_ < directAfter_) {
-        return false;
-    }
-    switched_ = true;
-    releaseEnd_ = alignDown(size_, pageBytes());
-    return true;
-}
-
-// Sends the pages written buffered before the switch to the device and then
-// drops them from the cache, a piece at every append: writing all of them
-// back at once would hold up one append for as long as the device takes to
-// write them. Each append starts the writeback of the next piece and drops
-// the pieces started before, which have had an append's time to reach the
-// device (fadvise never waits for pages still dirty or being written).
-// Once all are started, later appends retry until at most a little is left
-// (the headers, rewritten at every sample, stay dirty); where the system
-// cannot say what it holds (no cachestat), a fixed number of tries has to
-// do.
-void FileSink::releaseBuffered() {
-    if (releaseEnd_ == 0 || directBytes_ == 0) {
-        // Nothing to release, or nothing goes direct (samples too small, a
-        // file system without direct I/O): the cache holds the rest anyway.
-        return;
-    }
-    if (releaseStarted_ < releaseEnd_) {
-        if (releaseStarted_ > 0) {
-            posix_fadvise(fd_, 0, static_cast<off_t>(releaseStarted_), POSIX_FADV_DONTNEED);
-        }
-        const uint64_t piece = std::min(kReleaseEvery, releaseEnd_ - releaseStarted_);
-        sync_file_range(fd_, static_cast<off_t>(releaseStarted_), static_cast<off_t>(piece),
-                        SYNC_FILE_RANGE_WRITE);
-        releaseStarted_ += piece;
-        releaseNext_ = appended_ + kReleaseEvery;
-        return;
-    }
-    if (appended_ < releaseNext_) {
-        return;
-    }
-    releaseNext_ = appended_ + kReleaseEvery;
-    posix_fadvise(fd_, 0, static_cast<off_t>(releaseEnd_), POSIX_FADV_DONTNEED);
-    const std::optional<uint64_t> held = cachedPages(fd_, 0, releaseEnd_);
-    if ((held.has_value() && *held * pageBytes() <= kReleaseSlack) ||
-        ++releaseTries_ >= kReleaseTries) {
-        releaseEnd_ = 0;
-    }
+    direct_.enable(fd_, options);
+    release_.configure(direct_.automatic(), options.directAfterBytes);
 }
 
 FileSink::~FileSink() {
@@ -351,15 +432,12 @@ FileSink::~FileSink() {
         // unless something else has taken its place meanwhile.
         struct stat ours {};
         struct stat atPath {};
-        if (fstat(fd_, &ours) == 0 && stat(path_.c_str(), &atPath) == 0 &&
+        if (sys::fstat(fd_, &ours) == 0 && sys::stat(path_.c_str(), &atPath) == 0 &&
             ours.st_dev == atPath.st_dev && ours.st_ino == atPath.st_ino) {
-            unlink(path_.c_str());
+            sys::unlink(path_.c_str());
         }
     }
-    if (directFd_ >= 0) {
-        close(directFd_);
-    }
-    close(fd_);
+    sys::close(fd_);
 }
 
 // Gives up the earlier content of the path before the first write: the
@@ -370,7 +448,7 @@ bool FileSink::commit() {
         return true;
     }
     struct stat info {};
-    if (fstat(fd_, &info) != 0) {
+    if (sys::fstat(fd_, &info) != 0) {
         noteWriteFailure(errno);
         return false;
     }
@@ -390,15 +468,16 @@ bool FileSink::commit() {
         staleEnd_ = existing;
     }
     committed_ = true;
-    return true;
+    // The earlier content is given up durably before the first new byte
+    // lands: else a power cut could bring the earlier file back under the
+    // new one's synced frames.
+    return existing == 0 || sync();
 }
 
 bool FileSink::truncateTo(uint64_t size) {
-    while (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-        if (errno != EINTR) {
-            noteWriteFailure(errno);
-            return false;
-        }
+    if (sys::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        noteWriteFailure(errno);
+        return false;
     }
     return true;
 }
@@ -452,8 +531,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
             return false;
         }
         size_ += total;
-        appended_ += total;
-        releaseBuffered();
+        release_.appended(fd_, total, direct_.bytes() != 0);
         return true;
     }
 
@@ -485,8 +563,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         return false;
     }
     size_ += total;
-    appended_ += total;
-    releaseBuffered();
+    release_.appended(fd_, total, direct_.bytes() != 0);
     return true;
 }
 
@@ -495,7 +572,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
 // buffered, in file order, so that a write cut short never leaves later
 // bytes without the earlier ones.
 bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
-    if (directFd_ < 0 || !directAllowed()) {
+    if (!direct_.available() || !release_.directAllowed(size_)) {
         return writeAllAt(position, vectors);
     }
     size_t largest = 0;
@@ -509,10 +586,10 @@ bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
         at += vectors[i].iov_len;
     }
     const iovec whole = vectors[largest];
-    const uint64_t begin = alignUp(largestAt, blockBytes_);
-    const uint64_t end = alignDown(largestAt + whole.iov_len, blockBytes_);
-    if (end <= begin || end - begin < directMinBytes_ ||
-        (automatic_ && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
+    const uint64_t begin = alignUp(largestAt, direct_.blockBytes());
+    const uint64_t end = alignDown(largestAt + whole.iov_len, direct_.blockBytes());
+    if (end <= begin || end - begin < direct_.minBytes() ||
+        (direct_.automatic() && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
         return writeAllAt(position, vectors);
     }
     auto* const base = static_cast<uint8_t*>(whole.iov_base);
@@ -533,59 +610,15 @@ bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
 // refuses it, a short write at a full disk or at the file-size limit) goes
 // buffered, which writes what fits and reports why the rest did not.
 bool FileSink::writeDirect(uint64_t position, const uint8_t* source, size_t length) {
-    const bool aligned = reinterpret_cast<uintptr_t>(source) % memoryAlign_ == 0;
-    const size_t stagingBytes = alignUp(kStagingBytes, blockBytes_);
-    if (!aligned && staging_ == nullptr) {
-        const size_t alignment = std::max(memoryAlign_, pageBytes());
-        staging_.reset(static_cast<uint8_t*>(
-            std::aligned_alloc(alignment, alignUp(stagingBytes, alignment))));
+    const std::optional<size_t> done = direct_.write(position, source, length);
+    if (!done) {
+        return false;
     }
-    while (length > 0) {
-        const uint8_t* from = source;
-        size_t piece = length;
-        if (!aligned) {
-            if (staging_ == nullptr) {
-                break;  // no memory for the copy: buffered
-            }
-            piece = std::min(length, stagingBytes);
-            std::memcpy(staging_.get(), source, piece);
-            from = staging_.get();
-        }
-        const ssize_t written = pwrite(directFd_, from, piece, static_cast<off_t>(position));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0 && errno == EINVAL) {
-            // Refused: by the file system (given up for good unless it took
-            // direct writes before), or at the file-size limit, whose short
-            // length is not a whole block.
-            if (!directProven_ && !passesFileSizeLimit(position + piece)) {
-                close(directFd_);
-                directFd_ = -1;
-            }
-            break;
-        }
-        if (written < 0) {
-            noteWriteFailure(errno);
-            return false;
-        }
-        if (written > 0) {
-            directProven_ = true;
-        }
-        const auto done = static_cast<size_t>(written);
-        position += done;
-        source += done;
-        length -= done;
-        directBytes_ += done;
-        if (done % blockBytes_ != 0 || done == 0) {
-            break;  // a short write: the rest buffered
-        }
-    }
-    if (length == 0) {
+    if (*done == length) {
         return true;
     }
-    iovec rest{const_cast<uint8_t*>(source), length};
-    return writeAllAt(position, {&rest, 1});
+    iovec rest{const_cast<uint8_t*>(source + *done), length - *done};
+    return writeAllAt(position + *done, {&rest, 1});
 }
 
 // Writes every byte of `vectors` from `position` on, in pieces of at most
@@ -621,11 +654,8 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
             piece[count++] = iovec{vectors[i].iov_base, take};
             bytes += take;
         }
-        const ssize_t written = pwritev(fd_, piece, count, static_cast<off_t>(position));
+        const ssize_t written = sys::pwritev(fd_, piece, count, static_cast<off_t>(position));
         if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             noteWriteFailure(errno);
             return false;
         }
@@ -651,23 +681,36 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
 
 void FileSink::rollBack() {
     const int savedErrno = errno;
-    while (ftruncate(fd_, static_cast<off_t>(size_)) != 0 && errno == EINTR) {
-    }
+    sys::ftruncate(fd_, static_cast<off_t>(size_));
     staleEnd_ = std::min(staleEnd_, size_);
     errno = savedErrno;
 }
 
+// A failed flush is never tried again as if nothing had happened: the
+// system may have dropped the pages that it could not write, and a later
+// flush that succeeds would say nothing of them. From then on every flush
+// of this sink fails with the first one's reason.
 bool FileSink::sync() {
-    if (!committed_) {
-        return true;  // nothing written yet
+    if (!syncing_ || !committed_) {
+        return true;  // syncing is off, or nothing written yet
     }
-    while (fdatasync(fd_) != 0) {
-        if (errno != EINTR) {
-            setFailureReason(std::string("the file could not be flushed to the disk: ") +
-                                 std::strerror(errno),
-                             false);
-            return false;
+    if (syncFailure_.empty() && !nameDurable_) {
+        // A new file: its name in the folder is made durable first, or a
+        // power cut could take the whole file, flushed data and all, with it.
+        if (sys::syncFolderOf(path_.c_str()) != 0) {
+            syncFailure_ = std::string("the folder of the file could not be flushed to the disk: ") +
+                           std::strerror(errno);
+        } else {
+            nameDurable_ = true;
         }
+    }
+    if (syncFailure_.empty() && sys::fdatasync(fd_) != 0) {
+        syncFailure_ = std::string("the file could not be flushed to the disk: ") +
+                       std::strerror(errno);
+    }
+    if (!syncFailure_.empty()) {
+        setFailureReason(syncFailure_, false);
+        return false;
     }
     return true;
 }
@@ -693,10 +736,10 @@ bool FileSink::writeAt(uint64_t position, const void* data, size_t size) {
 // A descriptor opened with O_NONBLOCK (so that opening could not wait),
 // made blocking for the writes; -1, closed, with a reason, on failure.
 int blocking(int fd) {
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int flags = sys::fcntl(fd, F_GETFL);
+    if (flags < 0 || sys::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         setFailureReason(std::strerror(errno));
-        close(fd);
+        sys::close(fd);
         return -1;
     }
     return fd;
@@ -708,14 +751,14 @@ int blocking(int fd) {
 // a pipe that has no reader would otherwise wait for one for ever).
 int openForWriting(const char* path, bool& created) {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        int fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         created = false;
         if (fd < 0 && errno == ENOENT) {
-            fd = open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOCTTY, 0666);
+            fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOCTTY, 0666);
             created = true;
             if (fd < 0 && errno == EEXIST) {
                 struct stat link {};
-                if (lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+                if (sys::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
                     // O_EXCL never follows a link: one that leads nowhere
                     // stays as it is rather than making its target.
                     setFailureReason("it is a symbolic link to a file that does not exist");
@@ -732,10 +775,10 @@ int openForWriting(const char* path, bool& created) {
             return -1;
         }
         struct stat info {};
-        if (fstat(fd, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
-            S_ISDIR(info.st_mode) || lseek(fd, 0, SEEK_CUR) < 0) {
+        if (sys::fstat(fd, &info) != 0 || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) ||
+            S_ISDIR(info.st_mode) || sys::lseek(fd, 0, SEEK_CUR) < 0) {
             setFailureReason("it is not a file that a movie can be written to");
-            close(fd);
+            sys::close(fd);
             return -1;
         }
         return blocking(fd);
@@ -758,7 +801,7 @@ std::unique_ptr<ByteSink> createFileSink(const char* path, EndMarker marker,
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
-    auto sink = std::make_unique<FileSink>(fd, path, created, marker);
+    auto sink = std::make_unique<FileSink>(fd, path, created, marker, options.sync);
     sink->enableDirect(options);
     return sink;
 }
@@ -769,13 +812,13 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end,
         setFailureReason("no file name was given");
         return nullptr;
     }
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (fd < 0 || sys::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<uint64_t>(info.st_size) < end) {
         setFailureReason(fd < 0 ? std::strerror(errno) : "it is not the file it was");
         if (fd >= 0) {
-            close(fd);
+            sys::close(fd);
         }
         return nullptr;
     }
@@ -783,13 +826,11 @@ std::unique_ptr<ByteSink> continueFileSink(const char* path, uint64_t end,
         return nullptr;
     }
     ignoreFileSizeSignalIfDefault();
-    auto sink = std::make_unique<FileSink>(fd, path, end);
+    auto sink = std::make_unique<FileSink>(fd, path, end, options.sync);
     if (static_cast<uint64_t>(info.st_size) > end) {
-        while (ftruncate(fd, static_cast<off_t>(end)) != 0) {
-            if (errno != EINTR) {
-                noteWriteFailure(errno);
-                return nullptr;
-            }
+        if (sys::ftruncate(fd, static_cast<off_t>(end)) != 0) {
+            noteWriteFailure(errno);
+            return nullptr;
         }
     }
     sink->enableDirect(options);
