@@ -54,11 +54,20 @@ int fail(const std::string& message) {
 }
 
 // Finishes a movie whose writer died; says what was done, or why not.
-int repair(const std::string& path) {
-    const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+int repair(const std::string& path, const RecorderOptions& options) {
+    avifile::RepairOptions repairOptions;
+    repairOptions.output = options.repairOutput;
+    repairOptions.like = options.repairLike;
+    if (options.sizeGiven) {
+        repairOptions.width = options.width;
+        repairOptions.height = options.height;
+    }
+    repairOptions.fps = options.fps.value_or(0.0);
+    const avifile::RepairReport report = avifile::repairRecording(path.c_str(), repairOptions);
+    const std::string& written = options.repairOutput.empty() ? path : options.repairOutput;
     switch (report.outcome) {
         case avifile::RepairOutcome::Repaired:
-            std::fprintf(stderr, "avirec: repaired %s: %lld frames", path.c_str(),
+            std::fprintf(stderr, "avirec: repaired %s: %lld frames", written.c_str(),
                          static_cast<long long>(report.samples));
             if (report.bytesCut > 0) {
                 std::fprintf(stderr, "; %llu bytes after the last whole frame cut away",
@@ -128,7 +137,7 @@ int record(int argc, char** argv) {
         return 0;
     }
     if (!options.repair.empty()) {
-        return repair(options.repair);
+        return repair(options.repair, options);
     }
     av_log_set_level(options.verbosity == 0   ? AV_LOG_FATAL
                      : options.verbosity == 1 ? AV_LOG_ERROR

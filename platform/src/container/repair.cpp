@@ -28,7 +28,10 @@
 #include "container/avi_writer.h"
 #include "container/file_layout.h"
 #include "container/header_and_indexes.h"
+#include "container/recovery.h"
+#include "riff/chunk_walker.h"
 #include "riff/chunk_writer.h"
+#include "riff/little_endian.h"
 
 namespace avifile {
 namespace {
@@ -38,63 +41,15 @@ namespace {
 constexpr uint32_t kLargestProbedSample = 64u << 20;
 
 uint32_t le32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
-           (uint32_t{bytes[3]} << 24);
+    return LEReader(bytes, 4).u32();
 }
 
-uint16_t le16(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+using FileBytes = ByteSource;
 
-// Reads of the file being repaired; every read is checked against its size.
-class FileBytes {
-public:
-    FileBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    uint64_t size() const { return size_; }
-
-    bool read(uint64_t at, void* out, size_t count) const {
-        if (at > size_ || count > size_ - at) {
-            return false;
-        }
-        auto* target = static_cast<uint8_t*>(out);
-        while (count > 0) {
-            const ssize_t got = pread(fd_, target, count, static_cast<off_t>(at));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return false;
-            }
-            target += got;
-            at += static_cast<uint64_t>(got);
-            count -= static_cast<size_t>(got);
-        }
-        return true;
-    }
-
-    bool read(uint64_t at, std::vector<uint8_t>& out, size_t count) const {
-        out.resize(count);
-        return read(at, out.data(), count);
-    }
-
-private:
-    int fd_;
-    uint64_t size_;
-};
-
-struct ChunkHeader {
-    uint32_t id = 0;
-    uint32_t size = 0;
-};
-
-bool readChunkHeader(const FileBytes& file, uint64_t at, ChunkHeader& chunk) {
-    uint8_t bytes[8];
-    if (!file.read(at, bytes, sizeof bytes)) {
-        return false;
-    }
-    chunk.id = le32(bytes);
-    chunk.size = le32(bytes + 4);
-    return true;
+// The header of the chunk at `at`, whatever its size says.
+bool readChunkHeader(const FileBytes& file, uint64_t at, Chunk& chunk) {
+    ChunkWalker walker(file, at, file.size());
+    return walker.next(chunk) != ChunkWalker::Step::End;
 }
 
 // What the walk of the file found.
@@ -136,7 +91,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     bool extensionSeen = false;
     uint32_t capacity = 0;
     while (at < headerListEnd) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk) || at + chunkExtent(chunk.size) > headerListEnd) {
             return refuse(survey, "its header is damaged");
         }
@@ -159,25 +114,26 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                     return refuse(survey, "its header is damaged");
                 }
                 const uint8_t* body = data.data() + inner + 8;
-                if (id == kStreamHeaderId && size == kStreamHeaderBytes && !header) {
+                const std::span<const uint8_t> record(body, size);
+                const auto parsed = size == kStreamHeaderBytes ? parseStreamHeader(record)
+                                                                : std::nullopt;
+                if (id == kStreamHeaderId && parsed && !header) {
                     header = true;
                     AVISTREAMINFOA& info = stream.info;
-                    info.fccType = le32(body);
-                    info.fccHandler = le32(body + 4);
-                    info.dwFlags = le32(body + 8);
-                    info.wPriority = le16(body + 12);
-                    info.wLanguage = le16(body + 14);
-                    info.dwInitialFrames = le32(body + 16);
-                    info.dwScale = le32(body + 20);
-                    info.dwRate = le32(body + 24);
-                    info.dwStart = le32(body + 28);
-                    info.dwSuggestedBufferSize = le32(body + 36);
-                    info.dwQuality = le32(body + 40);
-                    info.dwSampleSize = le32(body + 44);
-                    info.rcFrame.left = static_cast<int16_t>(le16(body + 48));
-                    info.rcFrame.top = static_cast<int16_t>(le16(body + 50));
-                    info.rcFrame.right = static_cast<int16_t>(le16(body + 52));
-                    info.rcFrame.bottom = static_cast<int16_t>(le16(body + 54));
+                    info.fccType = parsed->type;
+                    info.fccHandler = parsed->handler;
+                    info.dwFlags = parsed->flags;
+                    info.wPriority = parsed->priority;
+                    info.wLanguage = parsed->language;
+                    info.dwInitialFrames = parsed->initialFrames;
+                    info.dwScale = parsed->scale;
+                    info.dwRate = parsed->rate;
+                    info.dwStart = parsed->start;
+                    info.dwSuggestedBufferSize = parsed->suggestedBufferSize;
+                    info.dwQuality = parsed->quality;
+                    info.dwSampleSize = parsed->sampleSize;
+                    info.rcFrame = {parsed->frameLeft, parsed->frameTop, parsed->frameRight,
+                                    parsed->frameBottom};
                 } else if (id == kStreamFormatId && header && !format) {
                     format = true;
                     stream.format.assign(body, body + size);
@@ -186,13 +142,11 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                     const size_t length = std::min<size_t>(strnlen(reinterpret_cast<const char*>(body), size),
                                                            sizeof stream.info.szName - 1);
                     std::memcpy(stream.info.szName, body, length);
-                } else if (id == kSuperIndexId && format && !superIndex &&
-                           size >= kSuperIndexHeaderBytes &&
+                } else if (uint32_t streamCapacity = 0;
+                           id == kSuperIndexId && format && !superIndex &&
                            (size - kSuperIndexHeaderBytes) % kSuperIndexEntryBytes == 0 &&
-                           le16(body) == 4 && body[3] == kIndexOfIndexes) {
+                           parseSuperIndexHeader(record, &streamCapacity)) {
                     superIndex = true;
-                    const uint32_t streamCapacity =
-                        (size - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes;
                     if (capacity != 0 && capacity != streamCapacity) {
                         return refuse(survey, "its header is not laid out as this program writes it");
                     }
@@ -212,7 +166,8 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
         } else if (chunk.id == kListId && chunk.size >= 16 &&
                    le32(data.data()) == kExtensionListType && !extensionSeen &&
                    le32(data.data() + 4) == kExtensionHeaderId &&
-                   le32(data.data() + 8) == kExtensionHeaderBytes) {
+                   le32(data.data() + 8) == kExtensionHeaderBytes &&
+                   parseExtensionHeader(std::span(data).subspan(12))) {
             extensionSeen = true;
         } else {
             return refuse(survey, "its header is not laid out as this program writes it");
@@ -224,18 +179,20 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     }
     // A frame wider or taller than a stream header's 16-bit rectangle holds
     // keeps its size in the main header.
-    uint8_t main[kMainHeaderBytes];
-    if (!file.read(32, main, sizeof main)) {
+    std::vector<uint8_t> mainBytes;
+    const auto main = file.read(32, mainBytes, kMainHeaderBytes) ? parseMainHeader(mainBytes)
+                                                                  : std::nullopt;
+    if (!main) {
         return refuse(survey, "its header is damaged");
     }
     for (StreamState& stream : layout.streams) {
         if (stream.info.fccType == streamtypeVIDEO) {
             RECT& frame = stream.info.rcFrame;
-            if (frame.right == INT16_MAX && le32(main + 32) > INT16_MAX) {
-                frame.right = static_cast<LONG>(std::min<uint32_t>(le32(main + 32), INT32_MAX));
+            if (frame.right == INT16_MAX && main->width > INT16_MAX) {
+                frame.right = static_cast<LONG>(std::min<uint32_t>(main->width, INT32_MAX));
             }
-            if (frame.bottom == INT16_MAX && le32(main + 36) > INT16_MAX) {
-                frame.bottom = static_cast<LONG>(std::min<uint32_t>(le32(main + 36), INT32_MAX));
+            if (frame.bottom == INT16_MAX && main->height > INT16_MAX) {
+                frame.bottom = static_cast<LONG>(std::min<uint32_t>(main->height, INT32_MAX));
             }
             break;
         }
@@ -274,11 +231,9 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
                  uint64_t position, uint32_t size, bool probe) {
     const StreamState& stream = layout.streams[streamNumber];
     bool keyFrame = true;
-    if (probe && stream.info.fccType == streamtypeVIDEO && stream.format.size() >= 20) {
-        codecs::ProbedFormat format;
-        format.compression = le32(stream.format.data() + 16);
-        format.width = static_cast<int32_t>(le32(stream.format.data() + 4));
-        format.height = static_cast<int32_t>(le32(stream.format.data() + 8));
+    const auto bitmap = parseBitmapInfoHeader(stream.format);
+    if (probe && stream.info.fccType == streamtypeVIDEO && bitmap) {
+        const codecs::ProbedFormat format{bitmap->compression, bitmap->width, bitmap->height};
         if (format.compression != BI_RGB && size <= kLargestProbedSample) {
             std::vector<uint8_t> data;
             keyFrame = file.read(position + 8, data, size) &&
@@ -295,7 +250,7 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
 bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t riffEnd,
                     Survey& survey, bool& indexed) {
     FileLayout& layout = survey.layout;
-    ChunkHeader movi;
+    Chunk movi;
     if (!readChunkHeader(file, layout.riff.moviStart, movi)) {
         return refuse(survey, "a RIFF of it is damaged");
     }
@@ -308,7 +263,7 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
     std::vector<SuperIndexEntry> entries(layout.streams.size());
     uint64_t at = layout.riff.moviStart + 12;
     while (at < moviEnd) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk) || at + 8 + uint64_t{chunk.size} > moviEnd) {
             return refuse(survey, "a RIFF of it is damaged");
         }
@@ -330,7 +285,7 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
             indexed = false;
         }
     }
-    ChunkHeader after;
+    Chunk after;
     if (layout.riff.first &&
         (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId)) {
         indexed = false;
@@ -353,7 +308,7 @@ void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey
     layout.riff.open = true;
     uint64_t at = layout.riff.moviStart + 12;
     for (;;) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk)) {
             break;
         }
@@ -438,38 +393,122 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
     }
 }
 
-}  // namespace
-
-RepairReport repairRecording(const char* path) {
-    RepairReport report;
-    clearFailureReason();
-    if (path == nullptr || path[0] == '\0') {
-        report.message = "no file name was given";
-        return report;
+// Whether the file can be opened for writing; a refusal with the reason
+// when it cannot (nothing was written then).
+bool mayWrite(const char* path, RepairReport& report) {
+    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        report.outcome = RepairOutcome::Refused;
+        report.message = std::string("it cannot be opened for writing (") + std::strerror(errno) +
+                         ")";
+        return false;
     }
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        report.message = fd < 0 ? std::string(std::strerror(errno)) : "it is not a regular file";
-        if (fd >= 0) {
-            close(fd);
-        }
-        return report;
-    }
-    const FileBytes file(fd, static_cast<uint64_t>(info.st_size));
-    Survey survey;
-    const bool understood = readHeaderBlock(file, survey) && readRiffs(file, survey);
-    std::vector<uint8_t> onDisk;
-    const bool headerRead = understood && file.read(0, onDisk, survey.headerBytes);
     close(fd);
-    if (!understood || !headerRead) {
-        report.message = survey.refusal.empty() ? "it cannot be read" : survey.refusal;
-        return report;
+    return true;
+}
+
+bool writeAllAt(int fd, const std::vector<uint8_t>& bytes, uint64_t at) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                     static_cast<off_t>(at + done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
     }
+    return true;
+}
+
+// The plan's writes in its order, each step on disk before the next: the
+// indexes after the last sample, the file cut to its new end, then the
+// fields that point readers at them.
+bool applyPlan(const char* path, const recovery::Plan& plan, std::string& why) {
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        why = std::string("it cannot be opened for writing (") + std::strerror(errno) + ")";
+        return false;
+    }
+    bool ok = true;
+    for (const recovery::Write& write : plan.indexes) {
+        ok = ok && writeAllAt(fd, write.bytes, write.at);
+    }
+    int result = 0;
+    while (ok && (result = ftruncate(fd, static_cast<off_t>(plan.length))) != 0 && errno == EINTR) {
+    }
+    ok = ok && result == 0 && fdatasync(fd) == 0;
+    for (const recovery::Write& write : plan.fields) {
+        ok = ok && writeAllAt(fd, write.bytes, write.at);
+    }
+    ok = ok && fdatasync(fd) == 0;
+    if (!ok) {
+        why = std::string("the file could not be written (") + std::strerror(errno) + ")";
+    }
+    close(fd);
+    return ok;
+}
+
+// Copies `from` to a new file `to` for a repair that leaves `from` as it is.
+bool copyForRepair(const char* from, const char* to, std::string& why) {
+    struct stat source {};
+    struct stat target {};
+    if (stat(from, &source) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(source.st_mode)) {
+        why = S_ISDIR(source.st_mode) ? "it is a folder" : "it is not a regular file";
+        return false;
+    }
+    if (stat(to, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+        why = "--output names the file being repaired";
+        return false;
+    }
+    const int in = open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int out = in < 0 ? -1 : open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    bool ok = in >= 0 && out >= 0;
+    if (!ok) {
+        why = std::string(in < 0 ? "it cannot be read (" : "--output cannot be created (") +
+              std::strerror(errno) + ")";
+    }
+    for (uint64_t left = static_cast<uint64_t>(source.st_size); ok && left > 0;) {
+        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, left, 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied <= 0) {
+            why = std::string("--output could not be written (") +
+                  (copied < 0 ? std::strerror(errno) : "the file shrank") + ")";
+            ok = false;
+            break;
+        }
+        left -= static_cast<uint64_t>(copied);
+    }
+    if (in >= 0) {
+        close(in);
+    }
+    if (out >= 0) {
+        ok = close(out) == 0 && ok;
+        if (!ok) {
+            unlink(to);
+        }
+    }
+    return ok;
+}
+
+// A file this layer wrote, finished by its own writer. False when the file
+// is not laid out as this layer writes it (`report` untouched then).
+bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& report) {
+    Survey survey;
+    std::vector<uint8_t> onDisk;
     std::vector<uint8_t> rebuilt;
-    if (!buildHeaderBlock(survey.layout, rebuilt) || rebuilt.size() != survey.headerBytes) {
-        report.message = "its header is not laid out as this program writes it";
-        return report;
+    if (!readHeaderBlock(file, survey) || !readRiffs(file, survey) ||
+        !file.read(0, onDisk, survey.headerBytes) || !buildHeaderBlock(survey.layout, rebuilt) ||
+        rebuilt.size() != survey.headerBytes) {
+        return false;
     }
     for (const StreamState& stream : survey.layout.streams) {
         report.samples += stream.chunks;
@@ -478,29 +517,164 @@ RepairReport repairRecording(const char* path) {
     if (!survey.needsWork && rebuilt == onDisk) {
         report.outcome = RepairOutcome::AlreadyComplete;
         report.message = "the file is complete; nothing was changed";
-        return report;
+        return true;
+    }
+    if (!mayWrite(path, report)) {
+        return true;
     }
     std::unique_ptr<ByteSink> sink = continueFileSink(path, survey.keep);
+    report.outcome = RepairOutcome::Failed;
     if (!sink) {
-        report.outcome = RepairOutcome::Failed;
         report.message = failureReason();
-        return report;
+        return true;
     }
     std::unique_ptr<AviWriter> writer =
         AviWriter::resume(std::move(sink), std::move(survey.layout), survey.headerBytes);
     if (!writer) {
-        report.outcome = RepairOutcome::Failed;
         report.message = "its header could not be rebuilt";
-        return report;
+        return true;
     }
     if (writer->finish() != AVIERR_OK) {
-        report.outcome = RepairOutcome::Failed;
         report.message = failureReason().empty() ? std::string("the file could not be written")
                                                  : failureReason();
-        return report;
+        return true;
     }
     report.outcome = RepairOutcome::Repaired;
     report.message = "repaired";
+    return true;
+}
+
+// Any other writer's file: indexed where it lies.
+void repairAnyRecording(const FileBytes& file, const char* path, const RepairOptions& options,
+                        RepairReport& report) {
+    recovery::Survey survey;
+    std::string why;
+    bool headersMissing = false;
+    uint8_t top[4] = {1};
+    if (recovery::readHeaders(file, survey, why)) {
+        if (!options.like.empty() || options.fps > 0 || options.width > 0) {
+            report.message = "its headers are there; --like, --size and --fps are only for a file "
+                             "whose headers were never written";
+            return;
+        }
+    } else if (file.read(0, top, sizeof top) && std::all_of(top, top + 4, [](uint8_t b) { return b == 0; })) {
+        survey = recovery::Survey{};
+        why.clear();
+        if (!recovery::supplyMissingHeaders(file, options, survey, why)) {
+            report.message = why;
+            return;
+        }
+        headersMissing = true;
+    } else {
+        report.message = why;
+        return;
+    }
+    recovery::walkChunks(file, survey);
+    recovery::Plan plan;
+    if (!recovery::planRepair(file, survey, plan, why)) {
+        report.message = why;
+        return;
+    }
+    report.samples = plan.samples;
+    if (headersMissing) {
+        // The whole header block goes in at the end, in one write.
+        for (const recovery::FoundRiff& riff : survey.riffs) {
+            for (const recovery::FoundSample& sample : riff.samples) {
+                survey.streams[sample.stream].samples += 1;
+                survey.streams[sample.stream].bytes += sample.size;
+            }
+        }
+        const uint64_t moviEnd = plan.indexes.empty() ? plan.length : plan.indexes.front().at;
+        const uint64_t movi = survey.firstChunkAt - 12;
+        std::vector<uint8_t> header;
+        if (moviEnd - movi - 8 > UINT32_MAX || plan.length - 8 > UINT32_MAX) {
+            report.message = "it is too large for an AVI 1.0 file";
+            return;
+        }
+        if (!recovery::buildMissingHeaders(survey, plan.length - 8,
+                                           static_cast<uint32_t>(moviEnd - movi - 8),
+                                           survey.firstChunkAt, header, why)) {
+            report.message = why;
+            return;
+        }
+        plan.fields = {recovery::Write{0, std::move(header)}};
+    }
+    const uint64_t keep = plan.indexes.empty() ? plan.length : plan.indexes.front().at;
+    report.bytesCut = file.size() > keep ? file.size() - keep : 0;
+    if (recovery::planIsDone(file, plan)) {
+        report.outcome = RepairOutcome::AlreadyComplete;
+        report.message = "the file is complete; nothing was changed";
+        report.bytesCut = 0;
+        return;
+    }
+    if (!plan.inPlaceRefusal.empty()) {
+        report.message = plan.inPlaceRefusal;
+        return;
+    }
+    if (!mayWrite(path, report)) {
+        return;
+    }
+    if (!applyPlan(path, plan, report.message)) {
+        report.outcome = RepairOutcome::Failed;
+        return;
+    }
+    if (!survey.stop.empty() && report.bytesCut > 0) {
+        report.message = "repaired; the walk ended at " + survey.stop;
+    } else {
+        report.message = "repaired";
+    }
+    report.outcome = RepairOutcome::Repaired;
+}
+
+RepairReport repairInPlace(const char* path, const RepairOptions& options) {
+    RepairReport report;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        report.message = fd < 0 ? std::string(std::strerror(errno))
+                         : S_ISDIR(info.st_mode) ? "it is a folder"
+                                                 : "it is not a regular file";
+        if (fd >= 0) {
+            close(fd);
+        }
+        return report;
+    }
+    const FileSource file(fd, static_cast<uint64_t>(info.st_size));
+    const bool ours = options.like.empty() && options.width == 0 && options.fps == 0 &&
+                      finishOwnRecording(file, path, report);
+    if (!ours) {
+        report = RepairReport{};
+        repairAnyRecording(file, path, options, report);
+    }
+    close(fd);
+    return report;
+}
+
+}  // namespace
+
+RepairReport repairRecording(const char* path, const RepairOptions& options) {
+    clearFailureReason();
+    if (path == nullptr || path[0] == '\0') {
+        RepairReport report;
+        report.message = "no file name was given";
+        return report;
+    }
+    if (options.output.empty()) {
+        return repairInPlace(path, options);
+    }
+    // Into a copy: the original is only read.
+    std::string why;
+    if (!copyForRepair(path, options.output.c_str(), why)) {
+        RepairReport report;
+        report.message = why;
+        return report;
+    }
+    RepairOptions inCopy = options;
+    inCopy.output.clear();
+    RepairReport report = repairInPlace(options.output.c_str(), inCopy);
+    if (report.outcome == RepairOutcome::Refused || report.outcome == RepairOutcome::Failed) {
+        unlink(options.output.c_str());
+    }
     return report;
 }
 
