@@ -96,7 +96,7 @@ uint64_t dibBytes(int64_t width, int64_t height, int bitCount) {
 struct ChunksFound {
     std::map<uint16_t, uint32_t> kinds;  // stream → kind of its first chunk
     std::optional<FoundSample> firstFrame;
-    std::vector<uint32_t> dibSizes;  // of the non-empty '00db' chunks
+    std::vector<uint32_t> dibSizes;  // of the non-empty video chunks
 };
 
 ChunksFound listChunks(const ByteSource& file, uint64_t from) {
@@ -109,7 +109,7 @@ ChunksFound listChunks(const ByteSource& file, uint64_t from) {
         if (stream == 0 && !found.firstFrame && chunk.size > 0) {
             found.firstFrame = FoundSample{chunk.at, chunk.id, chunk.size, 0};
         }
-        if (stream == 0 && kindOf(chunk.id) == kDib && chunk.size > 0) {
+        if (stream == 0 && chunk.size > 0) {
             found.dibSizes.push_back(chunk.size);
         }
     }
@@ -140,7 +140,9 @@ bool takeHeadersOf(const std::string& like, const ChunksFound& found, const Byte
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         why = "--like " + like + " cannot be read: " +
-              (fd < 0 ? std::string(std::strerror(errno)) : "it is not a regular file");
+              (fd < 0                      ? std::string(std::strerror(errno))
+               : S_ISDIR(info.st_mode) ? "it is a folder"
+                                       : "it is not a regular file");
         if (fd >= 0) {
             close(fd);
         }
@@ -228,9 +230,16 @@ bool describeFrames(const RepairOptions& options, const ChunksFound& found, cons
         return false;
     }
     std::vector<std::string> missing;
-    if (kindOf(found.firstFrame->id) == kDib) {
+    uint32_t compression = 0;
+    const auto coded = codedSize(file, *found.firstFrame, compression);
+    // Uncompressed frames: '00db' chunks, or '00dc' ones (some writers use
+    // them for all video) that are neither JPEG nor Cinepak.
+    if (kindOf(found.firstFrame->id) == kDib || !coded) {
         if (options.width <= 0 || options.height <= 0) {
-            missing.push_back("the size of its uncompressed frames (--size WxH)");
+            missing.push_back(kindOf(found.firstFrame->id) == kDib
+                                  ? "the size of its uncompressed frames (--size WxH)"
+                                  : "the size of its frames (--size WxH) if they are "
+                                    "uncompressed (they are neither JPEG nor Cinepak frames)");
         } else {
             for (const int bits : {24, 32, 16, 8}) {
                 if (dibBytes(options.width, options.height, bits) == found.firstFrame->size) {
@@ -255,13 +264,7 @@ bool describeFrames(const RepairOptions& options, const ChunksFound& found, cons
             format.sizeImage = found.firstFrame->size;
         }
     } else {
-        uint32_t compression = 0;
-        const auto size = codedSize(file, *found.firstFrame, compression);
-        if (!size) {
-            why = "its headers were never written and its frames are of a codec whose frames "
-                  "do not tell their size: repair it with --like COMPLETE.avi";
-            return false;
-        }
+        const auto size = coded;
         if (options.width > 0 && (options.width != size->width || options.height != size->height)) {
             why = "its frames are " + std::to_string(size->width) + "x" + std::to_string(size->height) +
                   ", not " + std::to_string(options.width) + "x" + std::to_string(options.height);

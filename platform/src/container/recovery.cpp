@@ -544,12 +544,15 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
         }
         return true;
     }
-    // The indexes go after the last whole sample (and its pad byte, when
-    // the file has it): over a torn chunk or an index cut short.
-    uint64_t keep = samplesEnd(riff);
-    if ((keep & 1) != 0 && keep < file.size()) {
-        ++keep;
+    if (riff.samples.empty()) {
+        why = "it holds no whole sample: it was cut off inside its first";
+        return false;
     }
+    // The indexes go after the last whole sample and its pad byte (written
+    // with them when the cut left it out): over a torn chunk or an index
+    // cut short.
+    const uint64_t samplesStop = samplesEnd(riff);
+    const uint64_t keep = samplesStop + (samplesStop & 1);
     std::vector<uint8_t> indexes;
     if (last == 0) {
         if (keep - (riff.moviAt + 8) > UINT32_MAX || keep + 8 + 16 * riff.samples.size() > UINT32_MAX) {
@@ -599,8 +602,11 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
         plan.fields.push_back(field32(riff.moviAt + 4,
                                       static_cast<uint32_t>(keep + indexes.size() - riff.moviAt - 8)));
     }
-    plan.indexes.push_back(Write{keep, indexes});
-    plan.length = keep + indexes.size();
+    if (keep != samplesStop) {
+        indexes.insert(indexes.begin(), 0);
+    }
+    plan.indexes.push_back(Write{samplesStop, indexes});
+    plan.length = samplesStop + indexes.size();
     if (plan.length - riff.at - 8 > UINT32_MAX) {
         why = "its last RIFF is larger than a RIFF can be";
         return false;

@@ -519,6 +519,10 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
         report.message = "the file is complete; nothing was changed";
         return true;
     }
+    if (report.samples == 0 && report.bytesCut > 0) {
+        report.message = "it holds no whole sample: it was cut off inside its first";
+        return true;
+    }
     if (!mayWrite(path, report)) {
         return true;
     }
