@@ -341,6 +341,23 @@ TEST(RepairRefusals, BadInputIsLeftAsItWas) {
         }
     }
 
+    // A file that looks complete but whose idx1 entries point past its end
+    // gets its index rebuilt, not "complete".
+    {
+        std::vector<uint8_t> bytes = whole;
+        const riffcheck::File file = riffcheck::parse(bytes);
+        ASSERT_TRUE(file.hasFirstIndex);
+        const size_t entries = bytes.size() - 16 * file.firstIndexEntries;
+        for (size_t at = entries + 8; at + 4 <= bytes.size(); at += 16) {
+            bytes[at + 3] = 0x40;  // the offset, 1 GiB further on
+        }
+        const std::string path = write("index_past_end.avi", bytes);
+        const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+        EXPECT_EQ(report.outcome, RepairOutcome::Repaired) << report.message;
+        EXPECT_EQ(packets(path), packets(complete));
+        EXPECT_EQ(riffcheck::readWholeFile(path), whole);
+    }
+
     // Without write permission: refused, unchanged, and said so.
     const std::string locked = write("locked.avi", prefix(whole.size() * 2 / 3));
     ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
