@@ -26,6 +26,17 @@ namespace {
 
 using avifile::RepairOutcome;
 
+}  // namespace
+
+namespace avifile {
+void PrintTo(RepairOutcome outcome, std::ostream* out) {
+    constexpr const char* kNames[] = {"Repaired", "AlreadyComplete", "Refused", "Failed"};
+    *out << kNames[static_cast<int>(outcome)];
+}
+}  // namespace avifile
+
+namespace {
+
 // One packet as ffprobe reads it: stream, where its data lies, its MD5.
 struct Packet {
     int stream = 0;
@@ -84,11 +95,14 @@ void copyCut(const std::string& from, const std::string& to, uint64_t length) {
     std::filesystem::resize_file(to, length);
 }
 
-// A writer and how it records a movie to OUT.
+// A writer and how it records a movie to OUT; for a writer that is
+// killed, the same recording run in real time and killed (SIGKILL) while
+// it writes, which leaves a prefix of the complete file's frames.
 struct Writer {
     std::string name;
     std::string command;
     bool largeFile = false;  // more than one RIFF
+    std::string killed;
 };
 
 void PrintTo(const Writer& writer, std::ostream* out) { *out << writer.name; }
@@ -96,22 +110,35 @@ void PrintTo(const Writer& writer, std::ostream* out) { *out << writer.name; }
 std::vector<Writer> writers() {
     const std::string ffmpeg = "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 ";
     std::vector<Writer> list = {
-        {"ffmpeg_rawvideo", ffmpeg + "-frames:v 40 -c:v rawvideo -pix_fmt bgr24 OUT"},
-        {"ffmpeg_mjpeg", ffmpeg + "-frames:v 40 -c:v mjpeg OUT"},
-        {"ffmpeg_mpeg4", ffmpeg + "-frames:v 40 -c:v mpeg4 -g 8 OUT"},
-        {"ffmpeg_ffv1", ffmpeg + "-frames:v 40 -c:v ffv1 OUT"},
+        {"ffmpeg_rawvideo", ffmpeg + "-frames:v 40 -c:v rawvideo -pix_fmt bgr24 OUT", false, ""},
+        {"ffmpeg_mjpeg", ffmpeg + "-frames:v 40 -c:v mjpeg OUT", false, ""},
+        {"ffmpeg_mpeg4", ffmpeg + "-frames:v 40 -c:v mpeg4 -g 8 OUT", false, ""},
+        {"ffmpeg_ffv1", ffmpeg + "-frames:v 40 -c:v ffv1 OUT", false, ""},
         {"ffmpeg_with_audio", ffmpeg + "-f lavfi -i sine=r=8000 -frames:v 40 -t 1.6 -c:v mjpeg "
-                                       "-c:a pcm_s16le OUT"},
+                                       "-c:a pcm_s16le OUT", false, ""},
         {"gstreamer_avimux",
          "gst-launch-1.0 -q videotestsrc num-buffers=40 ! video/x-raw,width=64,height=48 ! "
-         "jpegenc ! avimux ! filesink location=OUT"},
-        {"avirec", std::string(AVIREC_PATH) + " -y --size 64x48 --frames 40 --codec full OUT"},
+         "jpegenc ! avimux ! filesink location=OUT", false, ""},
+        {"avirec", std::string(AVIREC_PATH) + " -y --size 64x48 --frames 40 --codec full OUT", false, ""},
+        {"ffmpeg_mjpeg_killed",
+         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 250 "
+         "-c:v mjpeg OUT",
+         false,
+         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25,realtime -t 60 "
+         "-c:v mjpeg OUT & sleep 3; kill -9 $!; wait"},
+        {"gstreamer_avimux_killed",
+         "gst-launch-1.0 -q videotestsrc num-buffers=250 ! "
+         "video/x-raw,width=320,height=240,framerate=25/1 ! jpegenc ! avimux ! filesink location=OUT",
+         false,
+         "gst-launch-1.0 -q videotestsrc is-live=true ! "
+         "video/x-raw,width=320,height=240,framerate=25/1 ! jpegenc ! avimux ! "
+         "filesink location=OUT & sleep 3; kill -9 $!; wait"},
         // Past ffmpeg's 1 GiB RIFF: 1 MiB frames, eight of them looped.
         {"ffmpeg_large_file",
          "head -c 8388608 /dev/urandom > OUT.raw && ffmpeg -v error -y -f rawvideo -pix_fmt gray "
          "-s 1024x1024 -r 25 -stream_loop -1 -i OUT.raw -frames:v 1100 -c:v rawvideo OUT; "
          "rm -f OUT.raw",
-         true},
+         true, ""},
     };
     return list;
 }
@@ -163,10 +190,22 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
         const avifile::RepairReport report = avifile::repairRecording(complete.c_str());
         EXPECT_EQ(report.outcome, RepairOutcome::AlreadyComplete) << report.message;
     }
-    for (const uint64_t cut : cutPoints(complete, all, writer.largeFile)) {
+    std::string cutFrom = complete;
+    std::vector<uint64_t> cuts;
+    if (writer.killed.empty()) {
+        cuts = cutPoints(complete, all, writer.largeFile);
+    } else {
+        cutFrom = dir.file("killed.avi");
+        runCommand("(" + withOutput(writer.killed, cutFrom) + ") >/dev/null 2>&1");
+        ASSERT_TRUE(std::filesystem::exists(cutFrom));
+        cuts = {fileSize(cutFrom)};
+        ASSERT_GT(cuts.front(), all.front().position + all.front().size) << "killed too early";
+        ASSERT_LT(cuts.front(), all.back().position) << "killed too late";
+    }
+    for (const uint64_t cut : cuts) {
         SCOPED_TRACE(testing::Message() << "cut at byte " << cut);
         const std::string path = dir.file("cut.avi");
-        copyCut(complete, path, cut);
+        copyCut(cutFrom, path, cut);
         std::vector<Packet> whole;
         size_t wholeVideo = 0;
         for (const Packet& packet : all) {

@@ -643,6 +643,11 @@ RepairReport repairInPlace(const char* path, const RepairOptions& options) {
         }
         return report;
     }
+    if (info.st_size == 0) {
+        close(fd);
+        report.message = "it is empty";
+        return report;
+    }
     const FileSource file(fd, static_cast<uint64_t>(info.st_size));
     const bool ours = options.like.empty() && options.width == 0 && options.fps == 0 &&
                       finishOwnRecording(file, path, report);
