@@ -106,14 +106,14 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             bool header = false;
             bool format = false;
             bool superIndex = false;
-            size_t inner = 4;
-            while (inner + 8 <= data.size()) {
-                const uint32_t id = le32(data.data() + inner);
-                const uint32_t size = le32(data.data() + inner + 4);
-                if (size > data.size() - inner - 8) {
-                    return refuse(survey, "its header is damaged");
-                }
-                const uint8_t* body = data.data() + inner + 8;
+            std::vector<Chunk> records;
+            if (!forEachChunk(data, records)) {
+                return refuse(survey, "its header is damaged");
+            }
+            for (const Chunk& inner : records) {
+                const uint32_t id = inner.id;
+                const uint32_t size = inner.size;
+                const uint8_t* body = data.data() + inner.dataAt();
                 const std::span<const uint8_t> record(body, size);
                 const auto parsed = size == kStreamHeaderBytes ? parseStreamHeader(record)
                                                                 : std::nullopt;
@@ -154,7 +154,6 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                 } else {
                     return refuse(survey, "its header is not laid out as this program writes it");
                 }
-                inner += static_cast<size_t>(chunkExtent(size));
             }
             if (!header || !format || !superIndex) {
                 return refuse(survey, "its header is not laid out as this program writes it");
