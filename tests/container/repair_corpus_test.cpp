@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "avifile_hooks.h"
+#include "container/recovery.h"
 #include "support/ffmpeg_tools.h"
 #include "support/riff_reader.h"
 #include "support/temp_dir.h"
@@ -133,10 +134,10 @@ std::vector<Writer> writers() {
          "gst-launch-1.0 -q videotestsrc is-live=true ! "
          "video/x-raw,width=320,height=240,framerate=25/1 ! jpegenc ! avimux ! "
          "filesink location=OUT & sleep 3; kill -9 $!; wait"},
-        // Past ffmpeg's 1 GiB RIFF: 1 MiB frames, eight of them looped.
+        // Just past ffmpeg's 1 GiB RIFF: 1 MiB frames, eight of them looped.
         {"ffmpeg_large_file",
          "head -c 8388608 /dev/urandom > OUT.raw && ffmpeg -v error -y -f rawvideo -pix_fmt gray "
-         "-s 1024x1024 -r 25 -stream_loop -1 -i OUT.raw -frames:v 1100 -c:v rawvideo OUT; "
+         "-s 1024x1024 -r 25 -stream_loop -1 -i OUT.raw -frames:v 1040 -c:v rawvideo OUT; "
          "rm -f OUT.raw",
          true, ""},
     };
@@ -169,7 +170,7 @@ std::vector<uint64_t> cutPoints(const std::string& path, const std::vector<Packe
         const uint64_t boundary =
             8 + (uint64_t{size[0]} | uint64_t{size[1]} << 8 | uint64_t{size[2]} << 16 |
                  uint64_t{size[3]} << 24);
-        cuts = {boundary + 24, boundary + 5000000, late.position + 100};
+        cuts = {boundary + 24, all.back().position + 100};
     } else {
         cuts.push_back(fileSize(path) - 10);
     }
@@ -215,6 +216,16 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
             }
         }
         const auto before = whole.empty() ? riffcheck::readWholeFile(path) : std::vector<uint8_t>();
+        if (!writer.largeFile && !whole.empty()) {
+            // Into a new file: the cut one is only read.
+            const auto cutBytes = riffcheck::readWholeFile(path);
+            avifile::RepairOptions options;
+            options.output = dir.file("output.avi");
+            const avifile::RepairReport copied = avifile::repairRecording(path.c_str(), options);
+            ASSERT_EQ(copied.outcome, RepairOutcome::Repaired) << copied.message;
+            EXPECT_EQ(riffcheck::readWholeFile(path), cutBytes);
+            EXPECT_EQ(packets(options.output), whole);
+        }
         const avifile::RepairReport report = avifile::repairRecording(path.c_str());
         if (whole.empty()) {
             // Cut inside its first frame: nothing to recover, nothing changed.
@@ -243,6 +254,72 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
 
 INSTANTIATE_TEST_SUITE_P(Writers, RepairCorpus, testing::ValuesIn(writers()),
                          [](const testing::TestParamInfo<Writer>& param) { return param.param.name; });
+
+// A repair cut off after any of its writes (the index chunks; the file cut
+// to its new end; each header field) leaves a file in which ffmpeg still
+// reads every whole sample, and a repair run then finishes it exactly as
+// one that was never cut off.
+TEST(RepairInterrupted, AfterEachWriteTheFileIsReadableAndARepairFinishesIt) {
+    TempDir dir;
+    const std::string complete = dir.file("complete.avi");
+    ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i "
+                         "sine=r=8000 -frames:v 40 -t 1.6 -c:v mjpeg -c:a pcm_s16le " +
+                         shellQuote(complete)),
+              0);
+    const std::vector<Packet> all = packets(complete);
+    const uint64_t cut = all[all.size() * 2 / 3].position + 5;
+    std::vector<Packet> whole;
+    for (const Packet& packet : all) {
+        if (packet.position + packet.size <= cut) {
+            whole.push_back(packet);
+        }
+    }
+    const std::string cutFile = dir.file("cut.avi");
+    copyCut(complete, cutFile, cut);
+    const std::string reference = dir.file("reference.avi");
+    copyCut(complete, reference, cut);
+    ASSERT_EQ(avifile::repairRecording(reference.c_str()).outcome, RepairOutcome::Repaired);
+    const auto repaired = riffcheck::readWholeFile(reference);
+
+    // The plan that the repair carries out, read as it reads it.
+    namespace recovery = avifile::recovery;
+    recovery::Plan plan;
+    {
+        const auto bytes = riffcheck::readWholeFile(cutFile);
+        const avifile::MemorySource source(bytes);
+        recovery::Survey survey;
+        std::string why;
+        ASSERT_TRUE(recovery::readHeaders(source, survey, why)) << why;
+        recovery::walkChunks(source, survey);
+        ASSERT_TRUE(recovery::planRepair(source, survey, plan, why)) << why;
+    }
+    const size_t steps = plan.indexes.size() + 1 + plan.fields.size();
+    for (size_t done = 0; done < steps; ++done) {
+        SCOPED_TRACE(testing::Message() << done << " of " << steps << " writes");
+        const std::string path = dir.file("interrupted.avi");
+        copyCut(cutFile, path, cut);
+        std::vector<recovery::Write> writes = plan.indexes;
+        writes.insert(writes.end(), plan.fields.begin(), plan.fields.end());
+        for (size_t step = 0, write = 0; step < done; ++step) {
+            if (step == plan.indexes.size()) {
+                std::filesystem::resize_file(path, plan.length);
+                continue;
+            }
+            std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(writes[write].at))
+                .write(reinterpret_cast<const char*>(writes[write].bytes.data()),
+                       static_cast<std::streamsize>(writes[write].bytes.size()));
+            ++write;
+        }
+        std::vector<Packet> read = packets(path);
+        ASSERT_GE(read.size(), whole.size());
+        read.resize(whole.size());
+        EXPECT_EQ(read, whole);
+        const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+        EXPECT_NE(report.outcome, RepairOutcome::Refused) << report.message;
+        EXPECT_EQ(riffcheck::readWholeFile(path), repaired);
+    }
+}
 
 // The platform's AVIFile writes its headers only when the file is closed:
 // a recording cut off before leaves zeros up to byte 2048, where its chunks

@@ -460,8 +460,11 @@ std::vector<uint8_t> standardIndexChunk(const ByteSource& file, const FoundStrea
 }
 
 // The header's counts: avih frames of the first RIFF, each stream's length,
-// the extension header's total frames.
+// the extension header's total frames. The lead video stream's length and
+// the extension header's total, by which a closed file is judged complete,
+// go last: a repair cut off before them is done again.
 void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan) {
+    std::vector<Write> judged;
     int64_t firstRiffFrames = 0;
     int64_t allFrames = 0;
     const FoundStream* lead = nullptr;
@@ -477,13 +480,15 @@ void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan)
             }
         }
         plan.samples += chunks;
+        const auto length = static_cast<uint32_t>(std::min<uint64_t>(stream.units(chunks, bytes),
+                                                                     UINT32_MAX));
         if (stream.isVideo() && lead == nullptr) {
             lead = &stream;
             allFrames = chunks;
+            judged.push_back(field32(stream.headerAt + 32, length));  // dwLength
+        } else {
+            plan.fields.push_back(field32(stream.headerAt + 32, length));
         }
-        const auto length = static_cast<uint32_t>(std::min<uint64_t>(stream.units(chunks, bytes),
-                                                                     UINT32_MAX));
-        plan.fields.push_back(field32(stream.headerAt + 32, length));  // dwLength
     }
     const auto clamp = [](int64_t n) { return static_cast<uint32_t>(std::min<int64_t>(n, UINT32_MAX)); };
     plan.fields.push_back(field32(survey.mainAt + 16, clamp(firstRiffFrames)));  // dwTotalFrames
@@ -491,9 +496,10 @@ void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan)
         plan.fields.push_back(field32(survey.mainAt + 12, survey.main.flags | kAvifHasIndex));
     }
     if (survey.extensionAt != 0 && survey.riffs.size() > 1 && lastRiff > 0) {
-        plan.fields.push_back(field32(survey.extensionAt, clamp(allFrames)));
         plan.fields.push_back(field32(survey.extensionListAt, kListId));
+        judged.insert(judged.begin(), field32(survey.extensionAt, clamp(allFrames)));
     }
+    plan.fields.insert(plan.fields.end(), judged.begin(), judged.end());
 }
 
 // Whether the lead video stream's length (and the extension header's total,
@@ -561,7 +567,6 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
                 "large-file extension's indexes";
         }
         indexes = firstIndexChunk(file, survey, riff);
-        plan.fields.push_back(field32(riff.moviAt + 4, static_cast<uint32_t>(keep - riff.moviAt - 8)));
     } else {
         for (size_t s = 0; s < survey.streams.size(); ++s) {
             const std::vector<const FoundSample*> samples = samplesOf(riff, s);
@@ -599,8 +604,6 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
             plan.fields.push_back(field32(stream.superIndexAt + 8 + 4, used + 1));  // nEntriesInUse
             plan.fields.push_back(field32(stream.superIndexAt, kSuperIndexId));
         }
-        plan.fields.push_back(field32(riff.moviAt + 4,
-                                      static_cast<uint32_t>(keep + indexes.size() - riff.moviAt - 8)));
     }
     if (keep != samplesStop) {
         indexes.insert(indexes.begin(), 0);
@@ -611,8 +614,12 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
         why = "its last RIFF is larger than a RIFF can be";
         return false;
     }
-    plan.fields.push_back(field32(riff.at + 4, static_cast<uint32_t>(plan.length - riff.at - 8)));
+    // The counts first, then the sizes that close the RIFF: a file closed
+    // and indexed is judged by its counts alone.
     planCounts(survey, last, last == 0, plan);
+    const uint64_t moviEnd = last == 0 ? keep : plan.length;
+    plan.fields.push_back(field32(riff.moviAt + 4, static_cast<uint32_t>(moviEnd - riff.moviAt - 8)));
+    plan.fields.push_back(field32(riff.at + 4, static_cast<uint32_t>(plan.length - riff.at - 8)));
     return true;
 }
 
