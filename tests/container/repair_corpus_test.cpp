@@ -474,6 +474,51 @@ TEST(RepairRefusals, BadInputIsLeftAsItWas) {
         EXPECT_EQ(riffcheck::readWholeFile(path), whole);
     }
 
+    // Frames past 4 GiB in the one RIFF of an AVI 1.0 file (a sparse JUNK
+    // chunk of 4 GiB between them): too large for its idx1 to be written in
+    // place, so refused there; written anew with --output.
+    {
+        const std::vector<Packet> frames = packets(complete);
+        const std::string path = dir.file("too_large.avi");
+        const uint64_t firstChunk = frames.front().position - 8;
+        std::vector<uint8_t> head(whole.begin(), whole.begin() + static_cast<long>(firstChunk));
+        std::fstream file(path, std::ios::out | std::ios::binary);
+        file.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        const auto putChunk = [&](const Packet& frame) {
+            file.write(reinterpret_cast<const char*>(whole.data() + frame.position - 8),
+                       static_cast<std::streamsize>(8 + frame.size + (frame.size & 1)));
+        };
+        for (size_t i = 0; i < 10; ++i) {
+            putChunk(frames[i]);
+        }
+        const uint32_t junk = 0xFFFFFFF0u;
+        file.write("JUNK", 4).write(reinterpret_cast<const char*>(&junk), 4);
+        file.seekp(junk, std::ios::cur);
+        for (size_t i = 10; i < frames.size(); ++i) {
+            putChunk(frames[i]);
+        }
+        file.write("00dc\xff\xff\x00\x00torn", 12);
+        file.close();
+        const uint64_t size = fileSize(path);
+        ASSERT_GT(size, uint64_t{1} << 32);
+        const avifile::RepairReport inPlace = avifile::repairRecording(path.c_str());
+        EXPECT_EQ(inPlace.outcome, RepairOutcome::Refused) << inPlace.message;
+        EXPECT_NE(inPlace.message.find("too large"), std::string::npos) << inPlace.message;
+        EXPECT_EQ(fileSize(path), size);
+        avifile::RepairOptions options;
+        options.output = dir.file("written_anew.avi");
+        const avifile::RepairReport anew = avifile::repairRecording(path.c_str(), options);
+        ASSERT_EQ(anew.outcome, RepairOutcome::Repaired) << anew.message;
+        EXPECT_EQ(fileSize(path), size);
+        const std::vector<Packet> read = packets(options.output);
+        ASSERT_EQ(read.size(), frames.size());
+        for (size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].hash, frames[i].hash) << "frame " << i;
+        }
+        EXPECT_EQ(gstreamerFrames(options.output, dir).size(), frames.size());
+        std::filesystem::remove(path);
+    }
+
     // Without write permission: refused, unchanged, and said so.
     const std::string locked = write("locked.avi", prefix(whole.size() * 2 / 3));
     ASSERT_EQ(chmod(locked.c_str(), 0444), 0);

@@ -385,27 +385,6 @@ bool riffIsClosed(const ByteSource& file, const Survey& survey, size_t r) {
     return standard;
 }
 
-bool isKeyFrame(const ByteSource& file, const FoundStream& stream, const FoundSample& sample,
-                bool first) {
-    const auto format = parseBitmapInfoHeader(stream.format);
-    if (!stream.isVideo() || (sample.id >> 16) == (fourcc("00db") >> 16) || !format ||
-        format->compression == 0) {
-        return true;
-    }
-    const codecs::ProbedFormat probed{format->compression, format->width, format->height};
-    std::vector<uint8_t> data;
-    const uint32_t head = std::min(sample.size, kProbedBytes);
-    if (file.read(sample.at + 8, data, head) && codecs::sampleIsKeyFrame(probed, data)) {
-        return true;
-    }
-    if (sample.size > head && sample.size <= kLargestProbedSample &&
-        file.read(sample.at + 8, data, sample.size) && codecs::sampleIsKeyFrame(probed, data)) {
-        return true;
-    }
-    // A codec the probe does not know: a reader can at least start at the
-    // first frame.
-    return first;
-}
 
 void putChunkHeader(uint32_t id, uint64_t size, std::vector<uint8_t>& out) {
     LEWriter w(out);
@@ -520,6 +499,28 @@ bool countsAreWritten(const ByteSource& file, const Survey& survey, const Plan& 
 
 }  // namespace
 
+bool isKeyFrame(const ByteSource& file, const FoundStream& stream, const FoundSample& sample,
+                bool first) {
+    const auto format = parseBitmapInfoHeader(stream.format);
+    if (!stream.isVideo() || (sample.id >> 16) == (fourcc("00db") >> 16) || !format ||
+        format->compression == 0) {
+        return true;
+    }
+    const codecs::ProbedFormat probed{format->compression, format->width, format->height};
+    std::vector<uint8_t> data;
+    const uint32_t head = std::min(sample.size, kProbedBytes);
+    if (file.read(sample.at + 8, data, head) && codecs::sampleIsKeyFrame(probed, data)) {
+        return true;
+    }
+    if (sample.size > head && sample.size <= kLargestProbedSample &&
+        file.read(sample.at + 8, data, sample.size) && codecs::sampleIsKeyFrame(probed, data)) {
+        return true;
+    }
+    // A codec the probe does not know: a reader can at least start at the
+    // first frame.
+    return first;
+}
+
 bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::string& why) {
     size_t last = 0;
     for (size_t r = 0; r < survey.riffs.size(); ++r) {
@@ -561,11 +562,6 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
     const uint64_t keep = samplesStop + (samplesStop & 1);
     std::vector<uint8_t> indexes;
     if (last == 0) {
-        if (keep - (riff.moviAt + 8) > UINT32_MAX || keep + 8 + 16 * riff.samples.size() > UINT32_MAX) {
-            plan.inPlaceRefusal =
-                "it is too large for an AVI 1.0 index, and its header has no room for the "
-                "large-file extension's indexes";
-        }
         indexes = firstIndexChunk(file, survey, riff);
     } else {
         for (size_t s = 0; s < survey.streams.size(); ++s) {
@@ -611,8 +607,13 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
     plan.indexes.push_back(Write{samplesStop, indexes});
     plan.length = samplesStop + indexes.size();
     if (plan.length - riff.at - 8 > UINT32_MAX) {
-        why = "its last RIFF is larger than a RIFF can be";
-        return false;
+        if (last != 0) {
+            why = "its last RIFF is larger than a RIFF can be";
+            return false;
+        }
+        plan.inPlaceRefusal =
+            "it is too large for an AVI 1.0 index, and its frames would have to move to make "
+            "room for the large-file extension's (--output NEW.avi writes it anew)";
     }
     // The counts first, then the sizes that close the RIFF: a file closed
     // and indexed is judged by its counts alone.

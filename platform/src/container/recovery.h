@@ -113,6 +113,12 @@ bool supplyMissingHeaders(const ByteSource& file, const RepairOptions& options, 
 bool buildMissingHeaders(const Survey& survey, uint64_t riffSize, uint32_t moviSize,
                          uint64_t bytes, std::vector<uint8_t>& out, std::string& why);
 
+// Whether a reader can start decoding at the sample: read from the sample
+// for a compressed video stream whose codec the probe knows; else true,
+// but for a codec it does not know only the stream's first sample.
+bool isKeyFrame(const ByteSource& file, const FoundStream& stream, const FoundSample& sample,
+                bool first);
+
 // Chunk codes of samples: 'NN' then the kind ('db', 'dc', 'wb', ...).
 bool isSampleId(uint32_t id, uint16_t& stream);
 

@@ -547,10 +547,10 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
     return true;
 }
 
-// Any other writer's file: indexed where it lies.
-void repairAnyRecording(const FileBytes& file, const char* path, const RepairOptions& options,
-                        RepairReport& report) {
-    recovery::Survey survey;
+// The plan for any other writer's file, with the header block for one
+// whose headers were never written. False with the reason in `report`.
+bool planAnyRecording(const FileBytes& file, const RepairOptions& options,
+                      recovery::Survey& survey, recovery::Plan& plan, RepairReport& report) {
     std::string why;
     bool headersMissing = false;
     uint8_t top[4] = {1};
@@ -558,25 +558,24 @@ void repairAnyRecording(const FileBytes& file, const char* path, const RepairOpt
         if (!options.like.empty() || options.fps > 0 || options.width > 0) {
             report.message = "its headers are there; --like, --size and --fps are only for a file "
                              "whose headers were never written";
-            return;
+            return false;
         }
     } else if (file.read(0, top, sizeof top) && std::all_of(top, top + 4, [](uint8_t b) { return b == 0; })) {
         survey = recovery::Survey{};
         why.clear();
         if (!recovery::supplyMissingHeaders(file, options, survey, why)) {
             report.message = why;
-            return;
+            return false;
         }
         headersMissing = true;
     } else {
         report.message = why;
-        return;
+        return false;
     }
     recovery::walkChunks(file, survey);
-    recovery::Plan plan;
     if (!recovery::planRepair(file, survey, plan, why)) {
         report.message = why;
-        return;
+        return false;
     }
     report.samples = plan.samples;
     if (headersMissing) {
@@ -592,15 +591,26 @@ void repairAnyRecording(const FileBytes& file, const char* path, const RepairOpt
         std::vector<uint8_t> header;
         if (moviEnd - movi - 8 > UINT32_MAX || plan.length - 8 > UINT32_MAX) {
             report.message = "it is too large for an AVI 1.0 file";
-            return;
+            return false;
         }
         if (!recovery::buildMissingHeaders(survey, plan.length - 8,
                                            static_cast<uint32_t>(moviEnd - movi - 8),
                                            survey.firstChunkAt, header, why)) {
             report.message = why;
-            return;
+            return false;
         }
         plan.fields = {recovery::Write{0, std::move(header)}};
+    }
+    return true;
+}
+
+// Any other writer's file: indexed where it lies.
+void repairAnyRecording(const FileBytes& file, const char* path, const RepairOptions& options,
+                        RepairReport& report) {
+    recovery::Survey survey;
+    recovery::Plan plan;
+    if (!planAnyRecording(file, options, survey, plan, report)) {
+        return;
     }
     const uint64_t keep = plan.indexes.empty() ? plan.length : plan.indexes.front().at;
     report.bytesCut = file.size() > keep ? file.size() - keep : 0;
@@ -627,6 +637,69 @@ void repairAnyRecording(const FileBytes& file, const char* path, const RepairOpt
         report.message = "repaired";
     }
     report.outcome = RepairOutcome::Repaired;
+}
+
+// A file too large to be indexed where it lies, written anew into `output`
+// by this layer's writer: the same streams and samples, byte for byte, in
+// RIFFs of the large-file extension with their indexes.
+void writeAnew(const FileBytes& file, const recovery::Survey& survey, const char* output,
+               RepairReport& report) {
+    report.outcome = RepairOutcome::Failed;
+    std::unique_ptr<ByteSink> sink = createAviFileSink(output);
+    if (!sink) {
+        report.outcome = RepairOutcome::Refused;
+        report.message = "--output cannot be created: " + failureReason();
+        return;
+    }
+    AviWriter writer(std::move(sink), ContainerSettings{});
+    for (const recovery::FoundStream& stream : survey.streams) {
+        const StreamHeader& h = stream.header;
+        AVISTREAMINFOA info{};
+        info.fccType = h.type;
+        info.fccHandler = h.handler;
+        info.dwFlags = h.flags;
+        info.wPriority = h.priority;
+        info.wLanguage = h.language;
+        info.dwInitialFrames = h.initialFrames;
+        info.dwScale = h.scale;
+        info.dwRate = h.rate;
+        info.dwStart = h.start;
+        info.dwSuggestedBufferSize = h.suggestedBufferSize;
+        info.dwQuality = h.quality;
+        info.dwSampleSize = h.sampleSize;
+        info.rcFrame = {h.frameLeft, h.frameTop, h.frameRight, h.frameBottom};
+        const int number = writer.addStream(info);
+        writer.setHandler(number, h.handler);
+        if (writer.setFormat(number, stream.format.data(), stream.format.size()) != AVIERR_OK) {
+            report.message = "the format of stream " + std::to_string(number) + " was refused";
+            unlink(output);
+            return;
+        }
+    }
+    std::vector<bool> seen(survey.streams.size(), false);
+    std::vector<uint8_t> data;
+    for (const recovery::FoundRiff& riff : survey.riffs) {
+        for (const recovery::FoundSample& sample : riff.samples) {
+            const bool key = recovery::isKeyFrame(file, survey.streams[sample.stream], sample,
+                                                  !seen[sample.stream]);
+            seen[sample.stream] = true;
+            if (!file.read(sample.at + 8, data, sample.size) ||
+                writer.writeSample(sample.stream, data.data(), data.size(), key) != AVIERR_OK) {
+                report.message = failureReason().empty() ? std::string("a sample could not be copied")
+                                                         : failureReason();
+                unlink(output);
+                return;
+            }
+            ++report.samples;
+        }
+    }
+    if (writer.finish() != AVIERR_OK) {
+        report.message = failureReason();
+        unlink(output);
+        return;
+    }
+    report.outcome = RepairOutcome::Repaired;
+    report.message = "written anew with the large-file extension's indexes";
 }
 
 RepairReport repairInPlace(const char* path, const RepairOptions& options) {
@@ -670,7 +743,26 @@ RepairReport repairRecording(const char* path, const RepairOptions& options) {
     if (options.output.empty()) {
         return repairInPlace(path, options);
     }
-    // Into a copy: the original is only read.
+    // A file that cannot be indexed where it lies is written anew; any
+    // other is copied and the copy repaired. The original is only read.
+    if (const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); fd >= 0) {
+        struct stat info {};
+        RepairReport report;
+        recovery::Survey survey;
+        recovery::Plan plan;
+        Survey own;
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            const FileSource file(fd, static_cast<uint64_t>(info.st_size));
+            if (!(readHeaderBlock(file, own) && readRiffs(file, own)) &&
+                planAnyRecording(file, options, survey, plan, report) &&
+                !plan.inPlaceRefusal.empty()) {
+                writeAnew(file, survey, options.output.c_str(), report);
+                close(fd);
+                return report;
+            }
+        }
+        close(fd);
+    }
     std::string why;
     if (!copyForRepair(path, options.output.c_str(), why)) {
         RepairReport report;
