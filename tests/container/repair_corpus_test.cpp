@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -319,6 +320,76 @@ TEST(RepairInterrupted, AfterEachWriteTheFileIsReadableAndARepairFinishesIt) {
         EXPECT_NE(report.outcome, RepairOutcome::Refused) << report.message;
         EXPECT_EQ(riffcheck::readWholeFile(path), repaired);
     }
+}
+
+// What other writers leave and these writers do not: every video frame and
+// audio chunk in a 'rec ' list, JUNK between them, RIFF and movi sizes of 0,
+// chunks of a stream the header does not have, the file cut inside a list.
+TEST(RepairLayouts, RecordListsJunkAndZeroSizes) {
+    TempDir dir;
+    const std::string complete = dir.file("complete.avi");
+    ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i "
+                         "sine=r=8000 -frames:v 30 -t 1.2 -c:v mjpeg -c:a pcm_s16le " +
+                         shellQuote(complete)),
+              0);
+    const auto whole = riffcheck::readWholeFile(complete);
+    const std::vector<Packet> all = packets(complete);
+    std::vector<uint8_t> out(whole.begin(), whole.begin() + static_cast<long>(all.front().position - 8));
+    const size_t movi = std::search(out.begin(), out.end(), std::begin("movi"), std::end("movi") - 1) -
+                        out.begin();
+    std::fill(out.begin() + 4, out.begin() + 8, 0);                            // RIFF size
+    std::fill(out.begin() + static_cast<long>(movi) - 4, out.begin() + static_cast<long>(movi), 0);  // movi size
+    const auto put = [&](const char* id, const uint8_t* data, uint32_t size) {
+        out.insert(out.end(), id, id + 4);
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<uint8_t>(size >> (8 * i)));
+        }
+        out.insert(out.end(), data, data + size);
+        if ((size & 1) != 0) {
+            out.push_back(0);
+        }
+    };
+    const std::vector<uint8_t> junk(30, 0);
+    std::vector<Packet> expected;
+    uint64_t cut = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Packet& packet = all[i];
+        const size_t listAt = out.size();
+        put("LIST", nullptr, 0);
+        out.insert(out.end(), {'r', 'e', 'c', ' '});
+        put(packet.stream == 0 ? "00dc" : "01wb", whole.data() + packet.position,
+            static_cast<uint32_t>(packet.size));
+        if (i % 5 == 0) {
+            put("JUNK", junk.data(), 30);
+            put("07dc", junk.data(), 12);  // no stream 7
+        }
+        const auto listSize = static_cast<uint32_t>(out.size() - listAt - 8);
+        for (int b = 0; b < 4; ++b) {
+            out[listAt + 4 + static_cast<size_t>(b)] = static_cast<uint8_t>(listSize >> (8 * b));
+        }
+        if (i < all.size() * 2 / 3) {
+            expected.push_back(packet);
+            cut = out.size() + 20;  // into the next list's first chunk
+        }
+    }
+    out.resize(cut);
+    const std::string path = dir.file("records.avi");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(out.data()),
+                                                static_cast<std::streamsize>(out.size()));
+    const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+    ASSERT_EQ(report.outcome, RepairOutcome::Repaired) << report.message;
+    std::vector<Packet> read = packets(path);
+    ASSERT_EQ(read.size(), expected.size());
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].stream, expected[i].stream) << i;
+        EXPECT_EQ(read[i].hash, expected[i].hash) << i;
+    }
+    size_t videoFrames = 0;
+    for (const Packet& packet : expected) {
+        videoFrames += packet.stream == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(gstreamerFrames(path, dir).size(), videoFrames);
+    EXPECT_EQ(avifile::repairRecording(path.c_str()).outcome, RepairOutcome::AlreadyComplete);
 }
 
 // The platform's AVIFile writes its headers only when the file is closed:

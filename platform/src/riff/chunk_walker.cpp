@@ -58,7 +58,8 @@ ChunkWalker::Step ChunkWalker::next(Chunk& chunk) {
     chunk.size = r.u32();
     constexpr uint32_t kRiff = 0x46464952;  // 'RIFF'
     constexpr uint32_t kList = 0x5453494C;  // 'LIST'
-    if ((chunk.id == kRiff || chunk.id == kList) && chunk.size >= 4 && end_ - at_ >= 12 &&
+    // (Also for a size of 0, which a writer that died left there.)
+    if ((chunk.id == kRiff || chunk.id == kList) && end_ - at_ >= 12 &&
         source_.read(at_ + 8, header + 8, 4)) {
         LEReader type(header + 8, 4);
         chunk.listType = type.u32();

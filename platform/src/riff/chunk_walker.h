@@ -51,7 +51,7 @@ struct Chunk {
     uint64_t at = 0;        // of its four-character id
     uint32_t id = 0;
     uint32_t size = 0;      // of its data
-    uint32_t listType = 0;  // for 'RIFF' and 'LIST' with room for one, else 0
+    uint32_t listType = 0;  // for 'RIFF' and 'LIST' (whatever their size says), else 0
     uint64_t dataAt() const { return at + 8; }
     uint64_t dataEnd() const { return at + 8 + uint64_t{size}; }
     // Where the next chunk begins: after the data and its pad byte.
