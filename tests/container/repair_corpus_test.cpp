@@ -417,6 +417,10 @@ TEST(RepairMissingHeaders, HeadersComeFromALikeFileOrFromTheFramesAndOptions) {
     const std::string otherSize = dir.file("other_size.avi");
     ASSERT_EQ(runCommand(source + "-c:v rawvideo -pix_fmt bgr24 " + shellQuote(raw)), 0);
     ASSERT_EQ(runCommand(source + "-c:v mjpeg " + shellQuote(mjpeg)), 0);
+    const std::string cinepak = dir.file("cinepak.avi");
+    ASSERT_EQ(runCommand(std::string(AVIREC_PATH) + " -q -y --size 64x48 --frames 30 --fps 25 "
+                         "--codec cinepak " + shellQuote(cinepak)),
+              0);
     ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=25 -frames:v 5 "
                          "-c:v rawvideo -pix_fmt bgr24 " + shellQuote(otherSize)),
               0);
@@ -442,6 +446,9 @@ TEST(RepairMissingHeaders, HeadersComeFromALikeFileOrFromTheFramesAndOptions) {
         {raw, options("", 64, 48, 25), ""},
         {mjpeg, options("", 0, 0, 25), ""},
         {mjpeg, options(mjpeg, 0, 0, 0), ""},
+        {cinepak, options("", 0, 0, 25), ""},
+        {cinepak, options("", 0, 0, 0), "--fps N"},
+        {cinepak, options("", 32, 24, 25), "not 32x24"},
         {raw, options("", 0, 0, 25), "--size WxH"},
         {raw, options("", 64, 48, 0), "--fps N"},
         {raw, options("", 50, 50, 25), "no uncompressed 50x50 frame"},
