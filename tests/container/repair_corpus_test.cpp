@@ -256,10 +256,10 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
 INSTANTIATE_TEST_SUITE_P(Writers, RepairCorpus, testing::ValuesIn(writers()),
                          [](const testing::TestParamInfo<Writer>& param) { return param.param.name; });
 
-// A repair cut off after any of its writes (the index chunks; the file cut
-// to its new end; each header field) leaves a file in which ffmpeg still
-// reads every whole sample, and a repair run then finishes it exactly as
-// one that was never cut off.
+// A repair cut off after any of its writes (the file cut after its last
+// whole sample; the index chunks; each header field) leaves a file in which
+// ffmpeg still reads every whole sample, and a repair run then finishes it
+// exactly as one that was never cut off.
 TEST(RepairInterrupted, AfterEachWriteTheFileIsReadableAndARepairFinishesIt) {
     TempDir dir;
     const std::string complete = dir.file("complete.avi");
@@ -302,8 +302,8 @@ TEST(RepairInterrupted, AfterEachWriteTheFileIsReadableAndARepairFinishesIt) {
         std::vector<recovery::Write> writes = plan.indexes;
         writes.insert(writes.end(), plan.fields.begin(), plan.fields.end());
         for (size_t step = 0, write = 0; step < done; ++step) {
-            if (step == plan.indexes.size()) {
-                std::filesystem::resize_file(path, plan.length);
+            if (step == 0) {
+                std::filesystem::resize_file(path, plan.indexes.front().at);
                 continue;
             }
             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);

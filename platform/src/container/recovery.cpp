@@ -481,6 +481,50 @@ void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan)
     plan.fields.insert(plan.fields.end(), judged.begin(), judged.end());
 }
 
+// The standard index of each stream with samples in a later RIFF, to go at
+// `keep`, and its entry in the stream's super index.
+bool planStandardIndexes(const ByteSource& file, const Survey& survey, size_t last, uint64_t keep,
+                         std::vector<uint8_t>& indexes, Plan& plan, std::string& why) {
+    const FoundRiff& riff = survey.riffs[last];
+    for (size_t s = 0; s < survey.streams.size(); ++s) {
+        const std::vector<const FoundSample*> samples = samplesOf(riff, s);
+        if (samples.empty()) {
+            continue;
+        }
+        const FoundStream& stream = survey.streams[s];
+        const auto used = static_cast<uint32_t>(std::count_if(
+            stream.superIndex.begin(), stream.superIndex.end(),
+            [&](const SuperIndexEntry& e) { return e.offset < riff.at; }));
+        if (stream.superIndexAt == 0 || used >= stream.superIndexCapacity) {
+            why = "its header has no room to index RIFF " + std::to_string(last + 1) +
+                  " (stream " + std::to_string(s) + "'s super index is full or missing)";
+            return false;
+        }
+        bool earlier = false;
+        for (size_t r = 0; r < last; ++r) {
+            earlier = earlier || !samplesOf(survey.riffs[r], s).empty();
+        }
+        const uint64_t at = keep + indexes.size();
+        const std::vector<uint8_t> chunk =
+            standardIndexChunk(file, stream, samples, riff.moviAt, s, !earlier);
+        indexes.insert(indexes.end(), chunk.begin(), chunk.end());
+        uint64_t bytes = 0;
+        for (const FoundSample* sample : samples) {
+            bytes += sample->size;
+        }
+        Write entry{stream.superIndexAt + 8 + kSuperIndexHeaderBytes + uint64_t{used} * kSuperIndexEntryBytes, {}};
+        LEWriter w(entry.bytes);
+        w.u64(at);
+        w.u32(static_cast<uint32_t>(chunk.size()));
+        w.u32(static_cast<uint32_t>(std::min<uint64_t>(
+            stream.units(static_cast<int64_t>(samples.size()), bytes), UINT32_MAX)));
+        plan.fields.push_back(std::move(entry));
+        plan.fields.push_back(field32(stream.superIndexAt + 8 + 4, used + 1));  // nEntriesInUse
+        plan.fields.push_back(field32(stream.superIndexAt, kSuperIndexId));
+    }
+    return true;
+}
+
 // Whether the lead video stream's length (and the extension header's total,
 // when the file has more than one RIFF) on disk are the ones planned.
 bool countsAreWritten(const ByteSource& file, const Survey& survey, const Plan& plan) {
@@ -563,43 +607,8 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
     std::vector<uint8_t> indexes;
     if (last == 0) {
         indexes = firstIndexChunk(file, survey, riff);
-    } else {
-        for (size_t s = 0; s < survey.streams.size(); ++s) {
-            const std::vector<const FoundSample*> samples = samplesOf(riff, s);
-            if (samples.empty()) {
-                continue;
-            }
-            const FoundStream& stream = survey.streams[s];
-            const auto used = static_cast<uint32_t>(std::count_if(
-                stream.superIndex.begin(), stream.superIndex.end(),
-                [&](const SuperIndexEntry& e) { return e.offset < riff.at; }));
-            if (stream.superIndexAt == 0 || used >= stream.superIndexCapacity) {
-                why = "its header has no room to index RIFF " + std::to_string(last + 1) +
-                      " (stream " + std::to_string(s) + "'s super index is full or missing)";
-                return false;
-            }
-            bool earlier = false;
-            for (size_t r = 0; r < last; ++r) {
-                earlier = earlier || !samplesOf(survey.riffs[r], s).empty();
-            }
-            const uint64_t at = keep + indexes.size();
-            const std::vector<uint8_t> chunk =
-                standardIndexChunk(file, stream, samples, riff.moviAt, s, !earlier);
-            indexes.insert(indexes.end(), chunk.begin(), chunk.end());
-            uint64_t bytes = 0;
-            for (const FoundSample* sample : samples) {
-                bytes += sample->size;
-            }
-            Write entry{stream.superIndexAt + 8 + kSuperIndexHeaderBytes + uint64_t{used} * kSuperIndexEntryBytes, {}};
-            LEWriter w(entry.bytes);
-            w.u64(at);
-            w.u32(static_cast<uint32_t>(chunk.size()));
-            w.u32(static_cast<uint32_t>(std::min<uint64_t>(
-                stream.units(static_cast<int64_t>(samples.size()), bytes), UINT32_MAX)));
-            plan.fields.push_back(std::move(entry));
-            plan.fields.push_back(field32(stream.superIndexAt + 8 + 4, used + 1));  // nEntriesInUse
-            plan.fields.push_back(field32(stream.superIndexAt, kSuperIndexId));
-        }
+    } else if (!planStandardIndexes(file, survey, last, keep, indexes, plan, why)) {
+        return false;
     }
     if (keep != samplesStop) {
         indexes.insert(indexes.begin(), 0);

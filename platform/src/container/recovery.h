@@ -119,6 +119,23 @@ bool buildMissingHeaders(const Survey& survey, uint64_t riffSize, uint32_t moviS
 bool isKeyFrame(const ByteSource& file, const FoundStream& stream, const FoundSample& sample,
                 bool first);
 
+// Carrying a repair out (any_recording.cpp). Whether the file can be
+// opened for writing; a refusal with the reason in `report` when it cannot.
+bool mayWrite(const char* path, RepairReport& report);
+// A copy of `from` at `to`, for a repair that leaves `from` as it is.
+bool copyForRepair(const char* from, const char* to, std::string& why);
+// The survey and plan of any writer's file, with the header block for one
+// whose headers were never written. False with the reason in `report`.
+bool planAnyRecording(const ByteSource& file, const RepairOptions& options, Survey& survey,
+                      Plan& plan, RepairReport& report);
+// Plans and carries out the repair of the file at `path`, read as `file`.
+void repairAnyRecording(const ByteSource& file, const char* path, const RepairOptions& options,
+                        RepairReport& report);
+// A file too large to be indexed where it lies, written anew into `output`
+// by this layer's writer, its samples byte for byte.
+void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
+               RepairReport& report);
+
 // Chunk codes of samples: 'NN' then the kind ('db', 'dc', 'wb', ...).
 bool isSampleId(uint32_t id, uint16_t& stream);
 

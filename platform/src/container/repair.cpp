@@ -1,6 +1,7 @@
-// Finishing a recording whose writer died: the file is read back into the
-// layout the writer knew, what a cut write left behind is cut away, and the
-// writer's own finish() writes the indexes and the final headers.
+// Finishing a recording whose writer died. A file this layer wrote is read
+// back into the layout the writer knew, what a cut write left behind is cut
+// away, and the writer's own finish() writes the indexes and the final
+// headers; any other writer's file goes to any_recording.cpp.
 //
 // Reading goes in file order: the header block (which must be laid out as
 // this layer writes it), then each RIFF. A RIFF whose sizes are set was
@@ -392,112 +393,6 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
     }
 }
 
-// Whether the file can be opened for writing; a refusal with the reason
-// when it cannot (nothing was written then).
-bool mayWrite(const char* path, RepairReport& report) {
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        report.outcome = RepairOutcome::Refused;
-        report.message = std::string("it cannot be opened for writing (") + std::strerror(errno) +
-                         ")";
-        return false;
-    }
-    close(fd);
-    return true;
-}
-
-bool writeAllAt(int fd, const std::vector<uint8_t>& bytes, uint64_t at) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = pwrite(fd, bytes.data() + done, bytes.size() - done,
-                                     static_cast<off_t>(at + done));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
-// The plan's writes in its order, each step on disk before the next: the
-// indexes after the last sample, the file cut to its new end, then the
-// fields that point readers at them.
-bool applyPlan(const char* path, const recovery::Plan& plan, std::string& why) {
-    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        why = std::string("it cannot be opened for writing (") + std::strerror(errno) + ")";
-        return false;
-    }
-    bool ok = true;
-    for (const recovery::Write& write : plan.indexes) {
-        ok = ok && writeAllAt(fd, write.bytes, write.at);
-    }
-    int result = 0;
-    while (ok && (result = ftruncate(fd, static_cast<off_t>(plan.length))) != 0 && errno == EINTR) {
-    }
-    ok = ok && result == 0 && fdatasync(fd) == 0;
-    for (const recovery::Write& write : plan.fields) {
-        ok = ok && writeAllAt(fd, write.bytes, write.at);
-    }
-    ok = ok && fdatasync(fd) == 0;
-    if (!ok) {
-        why = std::string("the file could not be written (") + std::strerror(errno) + ")";
-    }
-    close(fd);
-    return ok;
-}
-
-// Copies `from` to a new file `to` for a repair that leaves `from` as it is.
-bool copyForRepair(const char* from, const char* to, std::string& why) {
-    struct stat source {};
-    struct stat target {};
-    if (stat(from, &source) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(source.st_mode)) {
-        why = S_ISDIR(source.st_mode) ? "it is a folder" : "it is not a regular file";
-        return false;
-    }
-    if (stat(to, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
-        why = "--output names the file being repaired";
-        return false;
-    }
-    const int in = open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    const int out = in < 0 ? -1 : open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    bool ok = in >= 0 && out >= 0;
-    if (!ok) {
-        why = std::string(in < 0 ? "it cannot be read (" : "--output cannot be created (") +
-              std::strerror(errno) + ")";
-    }
-    for (uint64_t left = static_cast<uint64_t>(source.st_size); ok && left > 0;) {
-        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, left, 0);
-        if (copied < 0 && errno == EINTR) {
-            continue;
-        }
-        if (copied <= 0) {
-            why = std::string("--output could not be written (") +
-                  (copied < 0 ? std::strerror(errno) : "the file shrank") + ")";
-            ok = false;
-            break;
-        }
-        left -= static_cast<uint64_t>(copied);
-    }
-    if (in >= 0) {
-        close(in);
-    }
-    if (out >= 0) {
-        ok = close(out) == 0 && ok;
-        if (!ok) {
-            unlink(to);
-        }
-    }
-    return ok;
-}
-
 // A file this layer wrote, finished by its own writer. False when the file
 // is not laid out as this layer writes it (`report` untouched then).
 bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& report) {
@@ -522,7 +417,7 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
         report.message = "it holds no whole sample: it was cut off inside its first";
         return true;
     }
-    if (!mayWrite(path, report)) {
+    if (!recovery::mayWrite(path, report)) {
         return true;
     }
     std::unique_ptr<ByteSink> sink = continueFileSink(path, survey.keep);
@@ -545,161 +440,6 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
     report.outcome = RepairOutcome::Repaired;
     report.message = "repaired";
     return true;
-}
-
-// The plan for any other writer's file, with the header block for one
-// whose headers were never written. False with the reason in `report`.
-bool planAnyRecording(const FileBytes& file, const RepairOptions& options,
-                      recovery::Survey& survey, recovery::Plan& plan, RepairReport& report) {
-    std::string why;
-    bool headersMissing = false;
-    uint8_t top[4] = {1};
-    if (recovery::readHeaders(file, survey, why)) {
-        if (!options.like.empty() || options.fps > 0 || options.width > 0) {
-            report.message = "its headers are there; --like, --size and --fps are only for a file "
-                             "whose headers were never written";
-            return false;
-        }
-    } else if (file.read(0, top, sizeof top) && std::all_of(top, top + 4, [](uint8_t b) { return b == 0; })) {
-        survey = recovery::Survey{};
-        why.clear();
-        if (!recovery::supplyMissingHeaders(file, options, survey, why)) {
-            report.message = why;
-            return false;
-        }
-        headersMissing = true;
-    } else {
-        report.message = why;
-        return false;
-    }
-    recovery::walkChunks(file, survey);
-    if (!recovery::planRepair(file, survey, plan, why)) {
-        report.message = why;
-        return false;
-    }
-    report.samples = plan.samples;
-    if (headersMissing) {
-        // The whole header block goes in at the end, in one write.
-        for (const recovery::FoundRiff& riff : survey.riffs) {
-            for (const recovery::FoundSample& sample : riff.samples) {
-                survey.streams[sample.stream].samples += 1;
-                survey.streams[sample.stream].bytes += sample.size;
-            }
-        }
-        const uint64_t moviEnd = plan.indexes.empty() ? plan.length : plan.indexes.front().at;
-        const uint64_t movi = survey.firstChunkAt - 12;
-        std::vector<uint8_t> header;
-        if (moviEnd - movi - 8 > UINT32_MAX || plan.length - 8 > UINT32_MAX) {
-            report.message = "it is too large for an AVI 1.0 file";
-            return false;
-        }
-        if (!recovery::buildMissingHeaders(survey, plan.length - 8,
-                                           static_cast<uint32_t>(moviEnd - movi - 8),
-                                           survey.firstChunkAt, header, why)) {
-            report.message = why;
-            return false;
-        }
-        plan.fields = {recovery::Write{0, std::move(header)}};
-    }
-    return true;
-}
-
-// Any other writer's file: indexed where it lies.
-void repairAnyRecording(const FileBytes& file, const char* path, const RepairOptions& options,
-                        RepairReport& report) {
-    recovery::Survey survey;
-    recovery::Plan plan;
-    if (!planAnyRecording(file, options, survey, plan, report)) {
-        return;
-    }
-    const uint64_t keep = plan.indexes.empty() ? plan.length : plan.indexes.front().at;
-    report.bytesCut = file.size() > keep ? file.size() - keep : 0;
-    if (recovery::planIsDone(file, plan)) {
-        report.outcome = RepairOutcome::AlreadyComplete;
-        report.message = "the file is complete; nothing was changed";
-        report.bytesCut = 0;
-        return;
-    }
-    if (!plan.inPlaceRefusal.empty()) {
-        report.message = plan.inPlaceRefusal;
-        return;
-    }
-    if (!mayWrite(path, report)) {
-        return;
-    }
-    if (!applyPlan(path, plan, report.message)) {
-        report.outcome = RepairOutcome::Failed;
-        return;
-    }
-    if (!survey.stop.empty() && report.bytesCut > 0) {
-        report.message = "repaired; the walk ended at " + survey.stop;
-    } else {
-        report.message = "repaired";
-    }
-    report.outcome = RepairOutcome::Repaired;
-}
-
-// A file too large to be indexed where it lies, written anew into `output`
-// by this layer's writer: the same streams and samples, byte for byte, in
-// RIFFs of the large-file extension with their indexes.
-void writeAnew(const FileBytes& file, const recovery::Survey& survey, const char* output,
-               RepairReport& report) {
-    report.outcome = RepairOutcome::Failed;
-    std::unique_ptr<ByteSink> sink = createAviFileSink(output);
-    if (!sink) {
-        report.outcome = RepairOutcome::Refused;
-        report.message = "--output cannot be created: " + failureReason();
-        return;
-    }
-    AviWriter writer(std::move(sink), ContainerSettings{});
-    for (const recovery::FoundStream& stream : survey.streams) {
-        const StreamHeader& h = stream.header;
-        AVISTREAMINFOA info{};
-        info.fccType = h.type;
-        info.fccHandler = h.handler;
-        info.dwFlags = h.flags;
-        info.wPriority = h.priority;
-        info.wLanguage = h.language;
-        info.dwInitialFrames = h.initialFrames;
-        info.dwScale = h.scale;
-        info.dwRate = h.rate;
-        info.dwStart = h.start;
-        info.dwSuggestedBufferSize = h.suggestedBufferSize;
-        info.dwQuality = h.quality;
-        info.dwSampleSize = h.sampleSize;
-        info.rcFrame = {h.frameLeft, h.frameTop, h.frameRight, h.frameBottom};
-        const int number = writer.addStream(info);
-        writer.setHandler(number, h.handler);
-        if (writer.setFormat(number, stream.format.data(), stream.format.size()) != AVIERR_OK) {
-            report.message = "the format of stream " + std::to_string(number) + " was refused";
-            unlink(output);
-            return;
-        }
-    }
-    std::vector<bool> seen(survey.streams.size(), false);
-    std::vector<uint8_t> data;
-    for (const recovery::FoundRiff& riff : survey.riffs) {
-        for (const recovery::FoundSample& sample : riff.samples) {
-            const bool key = recovery::isKeyFrame(file, survey.streams[sample.stream], sample,
-                                                  !seen[sample.stream]);
-            seen[sample.stream] = true;
-            if (!file.read(sample.at + 8, data, sample.size) ||
-                writer.writeSample(sample.stream, data.data(), data.size(), key) != AVIERR_OK) {
-                report.message = failureReason().empty() ? std::string("a sample could not be copied")
-                                                         : failureReason();
-                unlink(output);
-                return;
-            }
-            ++report.samples;
-        }
-    }
-    if (writer.finish() != AVIERR_OK) {
-        report.message = failureReason();
-        unlink(output);
-        return;
-    }
-    report.outcome = RepairOutcome::Repaired;
-    report.message = "written anew with the large-file extension's indexes";
 }
 
 RepairReport repairInPlace(const char* path, const RepairOptions& options) {
@@ -725,7 +465,7 @@ RepairReport repairInPlace(const char* path, const RepairOptions& options) {
                       finishOwnRecording(file, path, report);
     if (!ours) {
         report = RepairReport{};
-        repairAnyRecording(file, path, options, report);
+        recovery::repairAnyRecording(file, path, options, report);
     }
     close(fd);
     return report;
@@ -754,9 +494,9 @@ RepairReport repairRecording(const char* path, const RepairOptions& options) {
         if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
             const FileSource file(fd, static_cast<uint64_t>(info.st_size));
             if (!(readHeaderBlock(file, own) && readRiffs(file, own)) &&
-                planAnyRecording(file, options, survey, plan, report) &&
+                recovery::planAnyRecording(file, options, survey, plan, report) &&
                 !plan.inPlaceRefusal.empty()) {
-                writeAnew(file, survey, options.output.c_str(), report);
+                recovery::writeAnew(file, survey, options.output.c_str(), report);
                 close(fd);
                 return report;
             }
@@ -764,7 +504,7 @@ RepairReport repairRecording(const char* path, const RepairOptions& options) {
         close(fd);
     }
     std::string why;
-    if (!copyForRepair(path, options.output.c_str(), why)) {
+    if (!recovery::copyForRepair(path, options.output.c_str(), why)) {
         RepairReport report;
         report.message = why;
         return report;
