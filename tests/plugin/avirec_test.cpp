@@ -281,6 +281,13 @@ TEST_F(Avirec, RepairIntoANewFileLeavesTheCutOneAlone) {
     EXPECT_GT(video.frames.size(), 5u);
     EXPECT_EQ(probeVideoStream(fixed).at("nb_frames"), std::to_string(video.frames.size()));
 
+    // An --output that exists is overwritten only with -y.
+    run = runAvirec("--repair " + shellQuote(cut) + " --output " + shellQuote(fixed));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("pass -y to overwrite it"), std::string::npos) << run.output;
+    run = runAvirec("-y --repair " + shellQuote(cut) + " --output " + shellQuote(fixed));
+    EXPECT_EQ(run.status, 0) << run.output;
+
     run = runAvirec("--repair " + shellQuote(cut) + " --fps 25");
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("only for a file whose headers were never written"), std::string::npos)

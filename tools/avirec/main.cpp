@@ -55,6 +55,14 @@ int fail(const std::string& message) {
 
 // Finishes a movie whose writer died; says what was done, or why not.
 int repair(const std::string& path, const RecorderOptions& options) {
+    if (!options.repairOutput.empty()) {
+        RecorderOptions writing = options;
+        writing.output = options.repairOutput;
+        std::string error;
+        if (!mayWriteOutput("avirec", writing, error)) {
+            return fail(error);
+        }
+    }
     avifile::RepairOptions repairOptions;
     repairOptions.output = options.repairOutput;
     repairOptions.like = options.repairLike;

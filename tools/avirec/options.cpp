@@ -417,7 +417,7 @@ Other:
                     writes the indexes and headers, and records nothing;
                     in place unless --output is given
   --output NEW      with --repair: write the repaired movie to NEW and leave
-                    FILE as it is
+                    FILE as it is (-y and -n govern an existing NEW)
   --like COMPLETE   with --repair, for a movie whose headers were never
                     written: take them from COMPLETE, a finished movie
                     recorded with the same settings; without it, --size

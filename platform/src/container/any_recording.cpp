@@ -133,6 +133,10 @@ bool planAnyRecording(const ByteSource& file, const RepairOptions& options,
         return false;
     }
     walkChunks(file, survey);
+    if (!survey.refusal.empty()) {
+        report.message = survey.refusal;
+        return false;
+    }
     if (!planRepair(file, survey, plan, why)) {
         report.message = why;
         return false;

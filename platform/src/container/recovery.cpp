@@ -25,6 +25,10 @@ constexpr uint32_t kLargestHeaderList = 16u << 20;
 constexpr uint32_t kProbedBytes = 4096;
 constexpr uint32_t kLargestProbedSample = 64u << 20;
 
+// Samples listed at the most (24 bytes of memory each): a day of 60 frames a
+// second with two audio chunks a frame is 16 million.
+constexpr size_t kMostSamples = size_t{1} << 26;
+
 bool isPrintable(uint32_t id) {
     for (int i = 0; i < 4; ++i) {
         const auto c = static_cast<uint8_t>(id >> (8 * i));
@@ -210,6 +214,7 @@ void walkChunks(const ByteSource& file, Survey& survey) {
         walker.moveTo(survey.firstChunkAt);
     }
     Chunk last;  // the chunk before, for writers that leave out pad bytes
+    size_t listed = 0;
     for (;;) {
         FoundRiff& riff = survey.riffs.back();
         Chunk chunk;
@@ -257,6 +262,11 @@ void walkChunks(const ByteSource& file, Survey& survey) {
             riff.indexes.push_back(chunk);
         } else if (isSampleId(chunk.id, stream) && stream < survey.streams.size()) {
             riff.samples.push_back(FoundSample{chunk.at, chunk.id, chunk.size, stream});
+            if (++listed > kMostSamples) {
+                survey.refusal = "it holds more than " + std::to_string(kMostSamples) +
+                                 " chunks, more than the repair takes on";
+                return;
+            }
         }
         // JUNK, other lists, chunks of streams the header does not have: kept
         // where they are, not indexed.

@@ -66,6 +66,7 @@ struct Survey {
     std::vector<FoundRiff> riffs;
     uint64_t firstChunkAt = 0;  // headers never written: where the chunks begin
     std::string stop;  // why the walk ended before the end of the file, or empty
+    std::string refusal;  // why the walk gave up on the file, or empty
 };
 
 // Reads the header block: the RIFF, hdrl with avih, each strl (strh, strf,
