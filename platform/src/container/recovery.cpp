@@ -44,8 +44,8 @@ std::span<const uint8_t> dataOf(const std::vector<uint8_t>& list, const Chunk& c
                                                   chunk.size);
 }
 
-// A 'JUNK' chunk that a writer keeps in the place of a record it writes at
-// the end: its data is laid out as that record.
+// Whether a list's data (or that of a 'JUNK' chunk that a writer keeps in
+// the place of a list it writes at the end) holds a list of `type`.
 bool holdsListOf(std::span<const uint8_t> data, uint32_t type) {
     LEReader r(data.data(), data.size());
     return r.u32() == type && r.whole();
