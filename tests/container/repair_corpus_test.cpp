@@ -536,20 +536,29 @@ TEST(RepairRefusals, BadInputIsLeftAsItWas) {
     }
 
     // A file that looks complete but whose idx1 entries point past its end
-    // gets its index rebuilt, not "complete".
-    {
-        std::vector<uint8_t> bytes = whole;
+    // gets its index rebuilt, not "complete": another writer's, and one
+    // this layer wrote.
+    const std::string own = dir.file("own.avi");
+    ASSERT_EQ(runCommand(std::string(AVIREC_PATH) + " -q -y --size 64x48 --frames 20 --codec full " +
+                         shellQuote(own)),
+              0);
+    for (const std::string& original : {complete, own}) {
+        SCOPED_TRACE(original);
+        const auto originalBytes = riffcheck::readWholeFile(original);
+        std::vector<uint8_t> bytes = originalBytes;
         const riffcheck::File file = riffcheck::parse(bytes);
         ASSERT_TRUE(file.hasFirstIndex);
-        const size_t entries = bytes.size() - 16 * file.firstIndexEntries;
-        for (size_t at = entries + 8; at + 4 <= bytes.size(); at += 16) {
+        const auto idx1 = std::search(bytes.begin(), bytes.end(), std::begin("idx1"), std::end("idx1") - 1);
+        ASSERT_NE(idx1, bytes.end());
+        const size_t entries = static_cast<size_t>(idx1 - bytes.begin()) + 8;
+        for (size_t at = entries + 8; at < entries + 16 * file.firstIndexEntries; at += 16) {
             bytes[at + 3] = 0x40;  // the offset, 1 GiB further on
         }
         const std::string path = write("index_past_end.avi", bytes);
         const avifile::RepairReport report = avifile::repairRecording(path.c_str());
         EXPECT_EQ(report.outcome, RepairOutcome::Repaired) << report.message;
-        EXPECT_EQ(packets(path), packets(complete));
-        EXPECT_EQ(riffcheck::readWholeFile(path), whole);
+        EXPECT_EQ(packets(path), packets(original));
+        EXPECT_EQ(riffcheck::readWholeFile(path), originalBytes);
     }
 
     // Frames past 4 GiB in the one RIFF of an AVI 1.0 file (a sparse JUNK

@@ -243,6 +243,25 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
     noteSample(layout, streamNumber, position, size, keyFrame);
 }
 
+// Whether the idx1 on disk lists the samples found, each where it is and as
+// large as it is (its key-frame flags are the writer's and not checked).
+bool firstIndexListsSamples(const FileBytes& file, const Chunk& index,
+                            const std::vector<FirstIndexEntry>& samples) {
+    std::vector<uint8_t> data;
+    if (uint64_t{index.size} != uint64_t{kFirstIndexEntryBytes} * samples.size() ||
+        !file.read(index.dataAt(), data, index.size)) {
+        return false;
+    }
+    for (uint32_t n = 0; n < samples.size(); ++n) {
+        const auto entry = parseFirstIndexEntry(data, n);
+        if (!entry || entry->chunkId != samples[n].chunkId || entry->offset != samples[n].offset ||
+            entry->size != samples[n].size) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A RIFF that was closed: every chunk of its movi list inside the list, a
 // standard index for each stream that has samples in it, and the first
 // RIFF's idx1 after the list. False (with the reason) when it is damaged;
@@ -287,7 +306,8 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
     }
     Chunk after;
     if (layout.riff.first &&
-        (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId)) {
+        (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId ||
+         !firstIndexListsSamples(file, after, layout.firstIndex))) {
         indexed = false;
     }
     if (!indexed) {
