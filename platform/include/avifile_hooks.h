@@ -79,7 +79,8 @@ enum class RepairOutcome {
 struct RepairReport {
     RepairOutcome outcome = RepairOutcome::Refused;
     std::string message;    // for the user: what was done, or why not
-    int64_t samples = 0;    // samples the file holds afterwards
+    int64_t samples = 0;    // samples the file holds afterwards, of all streams
+    int64_t frames = 0;     // of them, frames of its first video stream
     uint64_t bytesCut = 0;  // bytes cut away after the last whole sample
 };
 struct RepairOptions {

@@ -76,7 +76,11 @@ int repair(const std::string& path, const RecorderOptions& options) {
     switch (report.outcome) {
         case avifile::RepairOutcome::Repaired:
             std::fprintf(stderr, "avirec: repaired %s: %lld frames", written.c_str(),
-                         static_cast<long long>(report.samples));
+                         static_cast<long long>(report.frames));
+            if (report.samples > report.frames) {
+                std::fprintf(stderr, " and %lld samples of other streams",
+                             static_cast<long long>(report.samples - report.frames));
+            }
             if (report.bytesCut > 0) {
                 std::fprintf(stderr, "; %llu bytes after the last whole frame cut away",
                              static_cast<unsigned long long>(report.bytesCut));
@@ -85,7 +89,7 @@ int repair(const std::string& path, const RecorderOptions& options) {
             return 0;
         case avifile::RepairOutcome::AlreadyComplete:
             std::fprintf(stderr, "avirec: %s is complete (%lld frames); nothing was changed\n",
-                         path.c_str(), static_cast<long long>(report.samples));
+                         path.c_str(), static_cast<long long>(report.frames));
             return 0;
         case avifile::RepairOutcome::Refused:
             return fail("cannot repair " + path + ": " + report.message +

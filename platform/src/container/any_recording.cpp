@@ -142,6 +142,7 @@ bool planAnyRecording(const ByteSource& file, const RepairOptions& options,
         return false;
     }
     report.samples = plan.samples;
+    report.frames = plan.frames;
     if (headersMissing) {
         // The whole header block goes in at the end, in one write.
         for (const FoundRiff& riff : survey.riffs) {
@@ -255,6 +256,7 @@ void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
                 return;
             }
             ++report.samples;
+            report.frames += survey.streams[sample.stream].isVideo() && sample.stream == 0 ? 1 : 0;
         }
     }
     if (writer.finish() != AVIERR_OK) {

@@ -474,6 +474,7 @@ void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan)
         if (stream.isVideo() && lead == nullptr) {
             lead = &stream;
             allFrames = chunks;
+            plan.frames = chunks;
             judged.push_back(field32(stream.headerAt + 32, length));  // dwLength
         } else {
             plan.fields.push_back(field32(stream.headerAt + 32, length));

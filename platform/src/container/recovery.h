@@ -92,6 +92,7 @@ struct Plan {
     uint64_t length = 0;
     std::vector<Write> fields;
     int64_t samples = 0;
+    int64_t frames = 0;  // of the first video stream
     std::string inPlaceRefusal;  // why the file cannot be completed where it is
 };
 

@@ -426,6 +426,9 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
     }
     for (const StreamState& stream : survey.layout.streams) {
         report.samples += stream.chunks;
+        if (report.frames == 0 && stream.info.fccType == streamtypeVIDEO) {
+            report.frames = stream.chunks;
+        }
     }
     report.bytesCut = file.size() - survey.keep;
     if (!survey.needsWork && rebuilt == onDisk) {
