@@ -13,6 +13,7 @@
 
 #include "api/failure_reason.h"
 #include "container/avi_writer.h"
+#include "container/header_and_indexes.h"
 #include "container/recovery.h"
 #include "riff/byte_sink.h"
 
@@ -219,21 +220,7 @@ void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
     AviWriter writer(std::move(sink), ContainerSettings{});
     for (const FoundStream& stream : survey.streams) {
         const StreamHeader& h = stream.header;
-        AVISTREAMINFOA info{};
-        info.fccType = h.type;
-        info.fccHandler = h.handler;
-        info.dwFlags = h.flags;
-        info.wPriority = h.priority;
-        info.wLanguage = h.language;
-        info.dwInitialFrames = h.initialFrames;
-        info.dwScale = h.scale;
-        info.dwRate = h.rate;
-        info.dwStart = h.start;
-        info.dwSuggestedBufferSize = h.suggestedBufferSize;
-        info.dwQuality = h.quality;
-        info.dwSampleSize = h.sampleSize;
-        info.rcFrame = {h.frameLeft, h.frameTop, h.frameRight, h.frameBottom};
-        const int number = writer.addStream(info);
+        const int number = writer.addStream(streamInfo(h));
         writer.setHandler(number, h.handler);
         if (writer.setFormat(number, stream.format.data(), stream.format.size()) != AVIERR_OK) {
             report.message = "the format of stream " + std::to_string(number) + " was refused";

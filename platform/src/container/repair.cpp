@@ -120,21 +120,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                                                                 : std::nullopt;
                 if (id == kStreamHeaderId && parsed && !header) {
                     header = true;
-                    AVISTREAMINFOA& info = stream.info;
-                    info.fccType = parsed->type;
-                    info.fccHandler = parsed->handler;
-                    info.dwFlags = parsed->flags;
-                    info.wPriority = parsed->priority;
-                    info.wLanguage = parsed->language;
-                    info.dwInitialFrames = parsed->initialFrames;
-                    info.dwScale = parsed->scale;
-                    info.dwRate = parsed->rate;
-                    info.dwStart = parsed->start;
-                    info.dwSuggestedBufferSize = parsed->suggestedBufferSize;
-                    info.dwQuality = parsed->quality;
-                    info.dwSampleSize = parsed->sampleSize;
-                    info.rcFrame = {parsed->frameLeft, parsed->frameTop, parsed->frameRight,
-                                    parsed->frameBottom};
+                    stream.info = streamInfo(*parsed);
                 } else if (id == kStreamFormatId && header && !format) {
                     format = true;
                     stream.format.assign(body, body + size);
