@@ -13,7 +13,7 @@ case "$seconds" in
   ''|*[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;;
 esac
 build=${AVI_FUZZ_BUILD:-build-fuzz}
-read -r -a targets <<< "${AVI_FUZZ_TARGETS:-compressor_choice preferences plugin_calls}"
+read -r -a targets <<< "${AVI_FUZZ_TARGETS:-compressor_choice preferences plugin_calls repair}"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   generator=()

@@ -75,12 +75,14 @@ AVIFILE_HOOK_API bool syncing();
 AVIFILE_HOOK_API std::string lastFailureReason();
 
 // Finishing a recording whose writer died (killed, crashed, the machine
-// stopped): the samples stay where they are; a chunk cut short and whatever
-// follows the last whole sample are cut away, and the indexes and final
-// headers are written as a finished recording has them. Only files laid out
-// as this layer writes them are repaired; any other file is left unchanged.
-// Killed while it runs, the file stays readable, and running it again
-// finishes the job; a complete file is left as it is.
+// stopped), whoever wrote it: the samples stay where they are, byte for
+// byte; a chunk cut short and whatever follows the last whole sample are cut
+// away, and the indexes and the header fields are written as a finished
+// recording has them. A file this layer wrote is finished by its own writer;
+// any other AVI file gets the indexes its headers call for (idx1, or the
+// large-file extension's for a RIFF after the first). Killed while it runs,
+// the file stays readable, and running it again finishes the job; a
+// complete file, and one it does not understand, are left as they are.
 enum class RepairOutcome {
     Repaired,
     AlreadyComplete,  // nothing to do; the file was not changed
@@ -90,10 +92,26 @@ enum class RepairOutcome {
 struct RepairReport {
     RepairOutcome outcome = RepairOutcome::Refused;
     std::string message;    // for the user: what was done, or why not
-    int64_t samples = 0;    // samples the file holds afterwards
+    int64_t samples = 0;    // samples the file holds afterwards, of all streams
+    int64_t frames = 0;     // of them, frames of its first video stream
     uint64_t bytesCut = 0;  // bytes cut away after the last whole sample
 };
-AVIFILE_HOOK_API RepairReport repairRecording(const char* path);
+struct RepairOptions {
+    // Where the repaired file goes, the original left untouched; empty: the
+    // file is repaired in place.
+    std::string output;
+    // For a file whose headers were never written (zero bytes up to its
+    // first chunk): a complete file recorded with the same settings, whose
+    // headers it takes.
+    std::string like;
+    // Otherwise what its frames do not tell: the size of uncompressed
+    // frames and the frame rate.
+    int width = 0;
+    int height = 0;
+    double fps = 0.0;
+};
+AVIFILE_HOOK_API RepairReport repairRecording(const char* path,
+                                              const RepairOptions& options = {});
 
 // A compressor on offer: four-character code, the short name that
 // VFW_COMPRESSOR takes, a description for people, and whether decoding gives

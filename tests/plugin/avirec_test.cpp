@@ -260,6 +260,43 @@ TEST_F(Avirec, RepairFinishesAKilledRecording) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not a movie");
 }
 
+// Another writer's recording cut off: --output repairs it into a new file
+// and leaves it as it was; --like, --output and --repair's --size and --fps
+// for a file whose headers are there are refused with the reason.
+TEST_F(Avirec, RepairIntoANewFileLeavesTheCutOneAlone) {
+    const std::string cut = dir_.file("cut.avi");
+    ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 "
+                         "-c:v mjpeg " + shellQuote(cut) + " && truncate -s 40000 " + shellQuote(cut)),
+              0);
+    std::ifstream in(cut, std::ios::binary);
+    const std::string before(std::istreambuf_iterator<char>(in), {});
+    const std::string fixed = dir_.file("fixed.avi");
+    RunResult run = runAvirec("--repair " + shellQuote(cut) + " --output " + shellQuote(fixed));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("repaired " + fixed), std::string::npos) << run.output;
+    std::ifstream after(cut, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), before);
+    DecodedVideo video;
+    ASSERT_TRUE(decodeVideo(fixed, video));
+    EXPECT_GT(video.frames.size(), 5u);
+    EXPECT_EQ(probeVideoStream(fixed).at("nb_frames"), std::to_string(video.frames.size()));
+
+    // An --output that exists is overwritten only with -y.
+    run = runAvirec("--repair " + shellQuote(cut) + " --output " + shellQuote(fixed));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("pass -y to overwrite it"), std::string::npos) << run.output;
+    run = runAvirec("-y --repair " + shellQuote(cut) + " --output " + shellQuote(fixed));
+    EXPECT_EQ(run.status, 0) << run.output;
+
+    run = runAvirec("--repair " + shellQuote(cut) + " --fps 25");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("only for a file whose headers were never written"), std::string::npos)
+        << run.output;
+    run = runAvirec("--like " + shellQuote(fixed) + " " + shellQuote(dir_.file("new.avi")));
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("--like goes with --repair"), std::string::npos) << run.output;
+}
+
 TEST_F(Avirec, TheTestPictureDrawsAtExtremeSizes) {
     const std::string movie = dir_.file("extreme.avi");
     for (const char* size : {"1x2000000", "2000000x1", "1x1", "8421505x2"}) {

@@ -1,9 +1,10 @@
-// Prints an AVI file's headers as "name: value" lines, read with the tests'
-// own RIFF reader: the main header (avih.*), the first stream's header
-// (strh.*), format (strf.*) and name (strn), the OpenDML header (dmlh.*),
-// the RIFF segments, whether every size fits, and what the indexes and the
-// movi lists hold. The Windows checks compare a file written by Wine's
-// AVIFile with one written by our layer through these lines.
+// Prints an AVI file's headers as "name: value" lines: the main header
+// (avih.*), the first stream's header (strh.*), format (strf.*) and name
+// (strn), the OpenDML header (dmlh.*), read with the layer's own records'
+// parses as the repair reads them; then, from the tests' own RIFF reader, the
+// RIFF segments, whether every size fits, and what the indexes and the movi
+// lists hold. The Windows checks compare a file written by Wine's AVIFile
+// with one written by our layer through these lines.
 //
 //   avi_dump FILE.avi
 //
@@ -17,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "container/avi_records.h"
+#include "container/recovery.h"
+#include "riff/chunk_walker.h"
 #include "support/riff_reader.h"
 
 namespace {
@@ -31,17 +35,9 @@ std::string fourcc(uint32_t value) {
     return out;
 }
 
-uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-uint16_t u16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-
 using Lines = std::map<std::string, std::string>;
 
-void mainHeader(const riffcheck::MainHeader& h, Lines& out) {
+void mainHeader(const avifile::MainHeader& h, Lines& out) {
     out["avih.dwMicroSecPerFrame"] = std::to_string(h.microSecPerFrame);
     out["avih.dwMaxBytesPerSec"] = std::to_string(h.maxBytesPerSec);
     out["avih.dwPaddingGranularity"] = std::to_string(h.paddingGranularity);
@@ -54,8 +50,9 @@ void mainHeader(const riffcheck::MainHeader& h, Lines& out) {
     out["avih.dwHeight"] = std::to_string(h.height);
 }
 
-void streamLines(const riffcheck::Stream& s, Lines& out) {
-    const riffcheck::StreamHeader& h = s.header;
+void streamLines(const avifile::recovery::FoundStream& s, const riffcheck::Stream& checked,
+                 Lines& out) {
+    const avifile::StreamHeader& h = s.header;
     out["strh.fccType"] = fourcc(h.type);
     out["strh.fccHandler"] = fourcc(h.handler);
     out["strh.dwFlags"] = std::to_string(h.flags);
@@ -72,24 +69,23 @@ void streamLines(const riffcheck::Stream& s, Lines& out) {
     out["strh.rcFrame"] = std::to_string(h.frameLeft) + "," + std::to_string(h.frameTop) + "," +
                           std::to_string(h.frameRight) + "," + std::to_string(h.frameBottom);
 
-    const std::vector<uint8_t>& f = s.format;
-    out["strf.bytes"] = std::to_string(f.size());
-    if (f.size() >= 40) {
-        out["strf.biSize"] = std::to_string(u32(f, 0));
-        out["strf.biWidth"] = std::to_string(static_cast<int32_t>(u32(f, 4)));
-        out["strf.biHeight"] = std::to_string(static_cast<int32_t>(u32(f, 8)));
-        out["strf.biPlanes"] = std::to_string(u16(f, 12));
-        out["strf.biBitCount"] = std::to_string(u16(f, 14));
-        out["strf.biCompression"] = std::to_string(u32(f, 16));
-        out["strf.biSizeImage"] = std::to_string(u32(f, 20));
-        out["strf.biXPelsPerMeter"] = std::to_string(static_cast<int32_t>(u32(f, 24)));
-        out["strf.biYPelsPerMeter"] = std::to_string(static_cast<int32_t>(u32(f, 28)));
-        out["strf.biClrUsed"] = std::to_string(u32(f, 32));
-        out["strf.biClrImportant"] = std::to_string(u32(f, 36));
+    out["strf.bytes"] = std::to_string(s.format.size());
+    if (const auto f = avifile::parseBitmapInfoHeader(s.format)) {
+        out["strf.biSize"] = std::to_string(f->size);
+        out["strf.biWidth"] = std::to_string(f->width);
+        out["strf.biHeight"] = std::to_string(f->height);
+        out["strf.biPlanes"] = std::to_string(f->planes);
+        out["strf.biBitCount"] = std::to_string(f->bitCount);
+        out["strf.biCompression"] = std::to_string(f->compression);
+        out["strf.biSizeImage"] = std::to_string(f->sizeImage);
+        out["strf.biXPelsPerMeter"] = std::to_string(f->xPelsPerMeter);
+        out["strf.biYPelsPerMeter"] = std::to_string(f->yPelsPerMeter);
+        out["strf.biClrUsed"] = std::to_string(f->clrUsed);
+        out["strf.biClrImportant"] = std::to_string(f->clrImportant);
     }
-    if (s.hasName) {
-        out["strn"] = s.name;
-        out["strn.bytes"] = std::to_string(s.nameChunkSize);
+    if (checked.hasName) {
+        out["strn"] = checked.name;
+        out["strn.bytes"] = std::to_string(checked.nameChunkSize);
     }
 }
 
@@ -106,14 +102,24 @@ int main(int argc, char** argv) {
         return 1;
     }
     const riffcheck::File file = riffcheck::parse(bytes);
+    const avifile::MemorySource source(bytes);
+    avifile::recovery::Survey headers;
+    std::string why;
+    avifile::recovery::readHeaders(source, headers, why);
 
     Lines out;
-    mainHeader(file.mainHeader, out);
-    if (!file.streams.empty()) {
-        streamLines(file.streams.front(), out);
+    mainHeader(headers.main, out);
+    if (!headers.streams.empty()) {
+        streamLines(headers.streams.front(),
+                    file.streams.empty() ? riffcheck::Stream{} : file.streams.front(), out);
     }
-    if (file.hasExtensionHeader) {
-        out["dmlh.dwTotalFrames"] = std::to_string(file.extensionTotalFrames);
+    // (Not a 'JUNK' chunk laid out as the OpenDML list, kept for it.)
+    const bool extension = headers.extensionAt != 0 &&
+                           std::memcmp(bytes.data() + headers.extensionListAt, "LIST", 4) == 0;
+    if (extension) {
+        const auto total = avifile::parseExtensionHeader(
+            std::span<const uint8_t>(bytes).subspan(static_cast<size_t>(headers.extensionAt)));
+        out["dmlh.dwTotalFrames"] = std::to_string(total.value_or(0));
     }
     std::string segments;
     for (const uint32_t type : file.riffTypes) {

@@ -55,12 +55,33 @@ int fail(const std::string& message) {
 }
 
 // Finishes a movie whose writer died; says what was done, or why not.
-int repair(const std::string& path) {
-    const avifile::RepairReport report = avifile::repairRecording(path.c_str());
+int repair(const std::string& path, const RecorderOptions& options) {
+    if (!options.repairOutput.empty()) {
+        RecorderOptions writing = options;
+        writing.output = options.repairOutput;
+        std::string error;
+        if (!mayWriteOutput("avirec", writing, error)) {
+            return fail(error);
+        }
+    }
+    avifile::RepairOptions repairOptions;
+    repairOptions.output = options.repairOutput;
+    repairOptions.like = options.repairLike;
+    if (options.sizeGiven) {
+        repairOptions.width = options.width;
+        repairOptions.height = options.height;
+    }
+    repairOptions.fps = options.fps.value_or(0.0);
+    const avifile::RepairReport report = avifile::repairRecording(path.c_str(), repairOptions);
+    const std::string& written = options.repairOutput.empty() ? path : options.repairOutput;
     switch (report.outcome) {
         case avifile::RepairOutcome::Repaired:
-            std::fprintf(stderr, "avirec: repaired %s: %lld frames", path.c_str(),
-                         static_cast<long long>(report.samples));
+            std::fprintf(stderr, "avirec: repaired %s: %lld frames", written.c_str(),
+                         static_cast<long long>(report.frames));
+            if (report.samples > report.frames) {
+                std::fprintf(stderr, " and %lld samples of other streams",
+                             static_cast<long long>(report.samples - report.frames));
+            }
             if (report.bytesCut > 0) {
                 std::fprintf(stderr, "; %llu bytes after the last whole frame cut away",
                              static_cast<unsigned long long>(report.bytesCut));
@@ -69,7 +90,7 @@ int repair(const std::string& path) {
             return 0;
         case avifile::RepairOutcome::AlreadyComplete:
             std::fprintf(stderr, "avirec: %s is complete (%lld frames); nothing was changed\n",
-                         path.c_str(), static_cast<long long>(report.samples));
+                         path.c_str(), static_cast<long long>(report.frames));
             return 0;
         case avifile::RepairOutcome::Refused:
             return fail("cannot repair " + path + ": " + report.message +
@@ -182,7 +203,7 @@ int record(int argc, char** argv, const StandardDescriptors& standard) {
         return 0;
     }
     if (!options.repair.empty()) {
-        return repair(options.repair);
+        return repair(options.repair, options);
     }
     av_log_set_level(options.verbosity == 0   ? AV_LOG_FATAL
                      : options.verbosity == 1 ? AV_LOG_ERROR

@@ -140,6 +140,18 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
             return false;
         }
         options.repair = value;
+    } else if (name == "--like") {
+        if (value.empty()) {
+            error = "--like needs a complete movie recorded with the same settings";
+            return false;
+        }
+        options.repairLike = value;
+    } else if (name == "--output") {
+        if (value.empty()) {
+            error = "--output needs the file the repaired movie goes to";
+            return false;
+        }
+        options.repairOutput = value;
     }
     return true;
 }
@@ -148,7 +160,7 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
 // Long options without a short form.
 enum LongOnly {
     kSize = 256, kFrames, kFps, kName, kCodec, kPlugin, kRawGbrp, kRaw, kRepair, kListCodecs,
-    kProgress, kNoSort, kRawOut
+    kProgress, kNoSort, kRawOut, kLike, kOutput
 };
 
 const option kLongOptions[] = {
@@ -171,6 +183,8 @@ const option kLongOptions[] = {
     {"progress", required_argument, nullptr, kProgress},
     {"no-sort", no_argument, nullptr, kNoSort},
     {"raw-out", required_argument, nullptr, kRawOut},
+    {"like", required_argument, nullptr, kLike},
+    {"output", required_argument, nullptr, kOutput},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -200,6 +214,11 @@ bool checkCombination(const std::vector<std::string>& positional, RecorderOption
             return false;
         }
         return true;
+    }
+    if (!options.repairLike.empty() || !options.repairOutput.empty()) {
+        error = std::string(options.repairLike.empty() ? "--output" : "--like") +
+                " goes with --repair";
+        return false;
     }
     if (positional.empty()) {
         error = "no output file given";
@@ -418,7 +437,15 @@ Other:
   --list-codecs     list the compressors on offer and exit
   --repair FILE     finish a movie whose recording was cut off (the program
                     killed, the machine stopped): keeps every whole frame,
-                    writes the indexes and headers, and records nothing
+                    writes the indexes and headers, and records nothing;
+                    in place unless --output is given
+  --output NEW      with --repair: write the repaired movie to NEW and leave
+                    FILE as it is (-y and -n govern an existing NEW)
+  --like COMPLETE   with --repair, for a movie whose headers were never
+                    written: take them from COMPLETE, a finished movie
+                    recorded with the same settings; without it, --size
+                    (uncompressed frames) and --fps say what the frames
+                    do not
   -h, --help        show this text
   -V, --version     show the version
   --                end of the options: what follows are names

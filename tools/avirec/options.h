@@ -32,6 +32,8 @@ struct RecorderOptions {
     bool help = false;
     bool version = false;
     std::string repair;               // a movie to finish after its writer died, or empty
+    std::string repairLike;           // --like: a complete movie to take the headers from
+    std::string repairOutput;         // --output: where the repaired movie goes; empty: in place
 };
 
 // Reads the arguments (the C library may reorder argv, putting the options

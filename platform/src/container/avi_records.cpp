@@ -1,5 +1,8 @@
-// Serialisation of the AVI records, one line per field in file order.
+// The AVI records, one line per field in file order: each serialize, then
+// the parse that reads the same fields back.
 #include "container/avi_records.h"
+
+#include <algorithm>
 
 #include "riff/little_endian.h"
 
@@ -89,6 +92,185 @@ void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out) {
     w.u32(entry.flags);
     w.u32(entry.offset);
     w.u32(entry.size);
+}
+
+void serialize(const BitmapInfoHeader& header, std::vector<uint8_t>& out) {
+    LEWriter w(out);
+    w.u32(header.size);
+    w.u32(static_cast<uint32_t>(header.width));
+    w.u32(static_cast<uint32_t>(header.height));
+    w.u16(header.planes);
+    w.u16(header.bitCount);
+    w.u32(header.compression);
+    w.u32(header.sizeImage);
+    w.u32(static_cast<uint32_t>(header.xPelsPerMeter));
+    w.u32(static_cast<uint32_t>(header.yPelsPerMeter));
+    w.u32(header.clrUsed);
+    w.u32(header.clrImportant);
+}
+
+std::optional<MainHeader> parseMainHeader(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    MainHeader header;
+    header.microSecPerFrame = r.u32();
+    header.maxBytesPerSec = r.u32();
+    header.paddingGranularity = r.u32();
+    header.flags = r.u32();
+    header.totalFrames = r.u32();
+    header.initialFrames = r.u32();
+    header.streams = r.u32();
+    header.suggestedBufferSize = r.u32();
+    header.width = r.u32();
+    header.height = r.u32();
+    r.skip(16);  // dwReserved[4]
+    return r.whole() ? std::optional(header) : std::nullopt;
+}
+
+std::optional<StreamHeader> parseStreamHeader(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    StreamHeader header;
+    header.type = r.u32();
+    header.handler = r.u32();
+    header.flags = r.u32();
+    header.priority = r.u16();
+    header.language = r.u16();
+    header.initialFrames = r.u32();
+    header.scale = r.u32();
+    header.rate = r.u32();
+    header.start = r.u32();
+    header.length = r.u32();
+    header.suggestedBufferSize = r.u32();
+    header.quality = r.u32();
+    header.sampleSize = r.u32();
+    if (!r.whole()) {
+        return std::nullopt;
+    }
+    if (data.size() >= kStreamHeaderBytes) {
+        header.frameLeft = r.i16();
+        header.frameTop = r.i16();
+        header.frameRight = r.i16();
+        header.frameBottom = r.i16();
+    }
+    return header;
+}
+
+std::optional<BitmapInfoHeader> parseBitmapInfoHeader(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    BitmapInfoHeader header;
+    header.size = r.u32();
+    header.width = r.i32();
+    header.height = r.i32();
+    header.planes = r.u16();
+    header.bitCount = r.u16();
+    header.compression = r.u32();
+    header.sizeImage = r.u32();
+    header.xPelsPerMeter = r.i32();
+    header.yPelsPerMeter = r.i32();
+    header.clrUsed = r.u32();
+    header.clrImportant = r.u32();
+    if (!r.whole() || header.size < kBitmapInfoHeaderBytes) {
+        return std::nullopt;
+    }
+    return header;
+}
+
+std::optional<WaveFormat> parseWaveFormat(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    WaveFormat format;
+    format.formatTag = r.u16();
+    format.channels = r.u16();
+    format.samplesPerSec = r.u32();
+    format.avgBytesPerSec = r.u32();
+    format.blockAlign = r.u16();
+    format.bitsPerSample = r.u16();
+    return r.whole() ? std::optional(format) : std::nullopt;
+}
+
+std::optional<uint32_t> parseExtensionHeader(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    const uint32_t totalFrames = r.u32();  // dwTotalFrames
+    return r.whole() ? std::optional(totalFrames) : std::nullopt;
+}
+
+std::optional<SuperIndexHeader> parseSuperIndexHeader(std::span<const uint8_t> data,
+                                                      uint32_t* capacity) {
+    LEReader r(data.data(), data.size());
+    SuperIndexHeader header;
+    header.longsPerEntry = r.u16();
+    header.subType = r.u8();
+    header.type = r.u8();
+    header.entriesInUse = r.u32();
+    header.chunkId = r.u32();
+    r.skip(12);  // dwReserved[3]
+    if (!r.whole() || header.longsPerEntry != 4 || header.type != kIndexOfIndexes) {
+        return std::nullopt;
+    }
+    const auto room = static_cast<uint32_t>(
+        std::min<size_t>((data.size() - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes, UINT32_MAX));
+    if (header.entriesInUse > room) {
+        return std::nullopt;
+    }
+    if (capacity != nullptr) {
+        *capacity = room;
+    }
+    return header;
+}
+
+std::optional<SuperIndexEntry> parseSuperIndexEntry(std::span<const uint8_t> data, uint32_t n) {
+    const uint64_t at = kSuperIndexHeaderBytes + uint64_t{n} * kSuperIndexEntryBytes;
+    if (at > data.size()) {
+        return std::nullopt;
+    }
+    LEReader r(data.data() + at, data.size() - static_cast<size_t>(at));
+    SuperIndexEntry entry;
+    entry.offset = r.u64();
+    entry.size = r.u32();
+    entry.duration = r.u32();
+    return r.whole() ? std::optional(entry) : std::nullopt;
+}
+
+std::optional<StandardIndexHeader> parseStandardIndexHeader(std::span<const uint8_t> data) {
+    LEReader r(data.data(), data.size());
+    StandardIndexHeader header;
+    header.longsPerEntry = r.u16();
+    header.subType = r.u8();
+    header.type = r.u8();
+    header.entriesInUse = r.u32();
+    header.chunkId = r.u32();
+    header.baseOffset = r.u64();
+    r.skip(4);  // dwReserved3
+    if (!r.whole() || header.longsPerEntry != 2 || header.type != kIndexOfChunks ||
+        header.entriesInUse > (data.size() - kStandardIndexHeaderBytes) / kStandardIndexEntryBytes) {
+        return std::nullopt;
+    }
+    return header;
+}
+
+std::optional<StandardIndexEntry> parseStandardIndexEntry(std::span<const uint8_t> data,
+                                                          uint32_t n) {
+    const uint64_t at = kStandardIndexHeaderBytes + uint64_t{n} * kStandardIndexEntryBytes;
+    if (at > data.size()) {
+        return std::nullopt;
+    }
+    LEReader r(data.data() + at, data.size() - static_cast<size_t>(at));
+    StandardIndexEntry entry;
+    entry.offset = r.u32();
+    entry.sizeAndFlag = r.u32();
+    return r.whole() ? std::optional(entry) : std::nullopt;
+}
+
+std::optional<FirstIndexEntry> parseFirstIndexEntry(std::span<const uint8_t> data, uint32_t n) {
+    const uint64_t at = uint64_t{n} * kFirstIndexEntryBytes;
+    if (at > data.size()) {
+        return std::nullopt;
+    }
+    LEReader r(data.data() + at, data.size() - static_cast<size_t>(at));
+    FirstIndexEntry entry;
+    entry.chunkId = r.u32();
+    entry.flags = r.u32();
+    entry.offset = r.u32();
+    entry.size = r.u32();
+    return r.whole() ? std::optional(entry) : std::nullopt;
 }
 
 }  // namespace avifile

@@ -1,10 +1,13 @@
 // The fixed-layout records of an AVI file (the main header, the stream
-// header, the large-file extension's header and indexes, the first RIFF's
-// index) and their serialisation, field by field, in file order.
+// header, the stream formats, the large-file extension's header and indexes,
+// the first RIFF's index): their serialisation, field by field, in file
+// order, and beside each the parse that reads it back. The writer, the
+// repair and the dump tool all go through these.
 #ifndef AVIFILE_CONTAINER_AVI_RECORDS_H
 #define AVIFILE_CONTAINER_AVI_RECORDS_H
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -28,6 +31,10 @@ constexpr uint32_t kExtensionListType = fourcc("odml");
 constexpr uint32_t kExtensionHeaderId = fourcc("dmlh");
 constexpr uint32_t kMoviListType = fourcc("movi");
 constexpr uint32_t kFirstIndexId = fourcc("idx1");
+constexpr uint32_t kJunkId = fourcc("JUNK");
+constexpr uint32_t kRecordListType = fourcc("rec ");
+constexpr uint32_t kInfoListType = fourcc("INFO");
+constexpr uint32_t kAudioType = fourcc("auds");
 
 // Main header flags.
 constexpr uint32_t kAvifHasIndex = 0x00000010;
@@ -80,6 +87,37 @@ struct StreamHeader {
 };
 constexpr uint32_t kStreamHeaderBytes = 56;
 
+// The older stream header some writers leave: no frame rectangle.
+constexpr uint32_t kShortStreamHeaderBytes = 48;
+
+// 'strf' of a video stream: a BITMAPINFOHEADER, 40 bytes, maybe followed
+// by a palette or codec data that the stream keeps as they are.
+struct BitmapInfoHeader {
+    uint32_t size = 40;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t planes = 1;
+    uint16_t bitCount = 0;
+    uint32_t compression = 0;
+    uint32_t sizeImage = 0;
+    int32_t xPelsPerMeter = 0;
+    int32_t yPelsPerMeter = 0;
+    uint32_t clrUsed = 0;
+    uint32_t clrImportant = 0;
+};
+constexpr uint32_t kBitmapInfoHeaderBytes = 40;
+
+// 'strf' of an audio stream: the leading fields of a WAVEFORMATEX.
+struct WaveFormat {
+    uint16_t formatTag = 0;
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+};
+constexpr uint32_t kWaveFormatBytes = 16;
+
 // 'dmlh': the total frame count and reserved room, 248 bytes.
 constexpr uint32_t kExtensionHeaderBytes = 248;
 
@@ -93,6 +131,25 @@ struct SuperIndexEntry {
 };
 constexpr uint32_t kSuperIndexHeaderBytes = 24;
 constexpr uint32_t kSuperIndexEntryBytes = 16;
+
+// The header of an 'indx' chunk's data.
+struct SuperIndexHeader {
+    uint16_t longsPerEntry = 4;
+    uint8_t subType = 0;
+    uint8_t type = kIndexOfIndexes;
+    uint32_t entriesInUse = 0;
+    uint32_t chunkId = 0;
+};
+
+// The header of an 'ixNN' chunk's data.
+struct StandardIndexHeader {
+    uint16_t longsPerEntry = 2;
+    uint8_t subType = 0;
+    uint8_t type = kIndexOfChunks;
+    uint32_t entriesInUse = 0;
+    uint32_t chunkId = 0;
+    uint64_t baseOffset = 0;
+};
 
 // One sample in a standard index ('ixNN'): its data's offset from the
 // index's base and its size with the delta-frame bit.
@@ -127,6 +184,28 @@ void serializeStandardIndexHeader(uint32_t chunkId, uint32_t entries, uint64_t b
 void serialize(const StandardIndexEntry& entry, std::vector<uint8_t>& out);
 
 void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out);
+void serialize(const BitmapInfoHeader& header, std::vector<uint8_t>& out);
+
+// The parses: each reads the record from the start of `data` (a chunk's
+// data) and gives nothing when `data` is too short for it or the record's
+// fixed fields say it is something else.
+std::optional<MainHeader> parseMainHeader(std::span<const uint8_t> data);
+// A stream header of 48 bytes (no frame rectangle) is read too.
+std::optional<StreamHeader> parseStreamHeader(std::span<const uint8_t> data);
+std::optional<BitmapInfoHeader> parseBitmapInfoHeader(std::span<const uint8_t> data);
+std::optional<WaveFormat> parseWaveFormat(std::span<const uint8_t> data);
+std::optional<uint32_t> parseExtensionHeader(std::span<const uint8_t> data);  // dwTotalFrames
+// An index of indexes with 4 longs an entry; `capacity` is the entries its
+// chunk has room for.
+std::optional<SuperIndexHeader> parseSuperIndexHeader(std::span<const uint8_t> data,
+                                                      uint32_t* capacity = nullptr);
+std::optional<SuperIndexEntry> parseSuperIndexEntry(std::span<const uint8_t> data, uint32_t n);
+// An index of chunks with 2 longs an entry, and one entry of it.
+std::optional<StandardIndexHeader> parseStandardIndexHeader(std::span<const uint8_t> data);
+std::optional<StandardIndexEntry> parseStandardIndexEntry(std::span<const uint8_t> data,
+                                                          uint32_t n);
+// Entry `n` of an idx1 chunk's data.
+std::optional<FirstIndexEntry> parseFirstIndexEntry(std::span<const uint8_t> data, uint32_t n);
 
 }  // namespace avifile
 

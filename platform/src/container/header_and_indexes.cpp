@@ -189,6 +189,24 @@ bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const FileLay
 
 }  // namespace
 
+AVISTREAMINFOA streamInfo(const StreamHeader& header) {
+    AVISTREAMINFOA info{};
+    info.fccType = header.type;
+    info.fccHandler = header.handler;
+    info.dwFlags = header.flags;
+    info.wPriority = header.priority;
+    info.wLanguage = header.language;
+    info.dwInitialFrames = header.initialFrames;
+    info.dwScale = header.scale;
+    info.dwRate = header.rate;
+    info.dwStart = header.start;
+    info.dwSuggestedBufferSize = header.suggestedBufferSize;
+    info.dwQuality = header.quality;
+    info.dwSampleSize = header.sampleSize;
+    info.rcFrame = {header.frameLeft, header.frameTop, header.frameRight, header.frameBottom};
+    return info;
+}
+
 uint32_t sampleChunkId(int streamNumber, const AVISTREAMINFOA& info,
                        const std::vector<uint8_t>& format) {
     if (info.fccType == streamtypeVIDEO) {

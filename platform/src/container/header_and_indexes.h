@@ -27,6 +27,10 @@ uint32_t sampleChunkId(int streamNumber, const AVISTREAMINFOA& info,
 // 'ixNN'.
 uint32_t standardIndexId(int streamNumber);
 
+// A stream's settings as a stream header read back gives them (its length
+// is a count, not a setting, and stays 0).
+AVISTREAMINFOA streamInfo(const StreamHeader& header);
+
 // Where the records that change as samples are written lie in the block:
 // the offsets of the data of the main header, of each stream header and of
 // the extension header.

@@ -1,6 +1,7 @@
-// Finishing a recording whose writer died: the file is read back into the
-// layout the writer knew, what a cut write left behind is cut away, and the
-// writer's own finish() writes the indexes and the final headers.
+// Finishing a recording whose writer died. A file this layer wrote is read
+// back into the layout the writer knew, what a cut write left behind is cut
+// away, and the writer's own finish() writes the indexes and the final
+// headers; any other writer's file goes to any_recording.cpp.
 //
 // Reading goes in file order: the header block (which must be laid out as
 // this layer writes it), then each RIFF. A RIFF whose sizes are set was
@@ -28,7 +29,10 @@
 #include "container/avi_writer.h"
 #include "container/file_layout.h"
 #include "container/header_and_indexes.h"
+#include "container/recovery.h"
+#include "riff/chunk_walker.h"
 #include "riff/chunk_writer.h"
+#include "riff/little_endian.h"
 
 namespace avifile {
 namespace {
@@ -38,63 +42,15 @@ namespace {
 constexpr uint32_t kLargestProbedSample = 64u << 20;
 
 uint32_t le32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) |
-           (uint32_t{bytes[3]} << 24);
+    return LEReader(bytes, 4).u32();
 }
 
-uint16_t le16(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+using FileBytes = ByteSource;
 
-// Reads of the file being repaired; every read is checked against its size.
-class FileBytes {
-public:
-    FileBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    uint64_t size() const { return size_; }
-
-    bool read(uint64_t at, void* out, size_t count) const {
-        if (at > size_ || count > size_ - at) {
-            return false;
-        }
-        auto* target = static_cast<uint8_t*>(out);
-        while (count > 0) {
-            const ssize_t got = pread(fd_, target, count, static_cast<off_t>(at));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return false;
-            }
-            target += got;
-            at += static_cast<uint64_t>(got);
-            count -= static_cast<size_t>(got);
-        }
-        return true;
-    }
-
-    bool read(uint64_t at, std::vector<uint8_t>& out, size_t count) const {
-        out.resize(count);
-        return read(at, out.data(), count);
-    }
-
-private:
-    int fd_;
-    uint64_t size_;
-};
-
-struct ChunkHeader {
-    uint32_t id = 0;
-    uint32_t size = 0;
-};
-
-bool readChunkHeader(const FileBytes& file, uint64_t at, ChunkHeader& chunk) {
-    uint8_t bytes[8];
-    if (!file.read(at, bytes, sizeof bytes)) {
-        return false;
-    }
-    chunk.id = le32(bytes);
-    chunk.size = le32(bytes + 4);
-    return true;
+// The header of the chunk at `at`, whatever its size says.
+bool readChunkHeader(const FileBytes& file, uint64_t at, Chunk& chunk) {
+    ChunkWalker walker(file, at, file.size());
+    return walker.next(chunk) != ChunkWalker::Step::End;
 }
 
 // What the walk of the file found.
@@ -136,7 +92,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     bool extensionSeen = false;
     uint32_t capacity = 0;
     while (at < headerListEnd) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk) || at + chunkExtent(chunk.size) > headerListEnd) {
             return refuse(survey, "its header is damaged");
         }
@@ -151,33 +107,20 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             bool header = false;
             bool format = false;
             bool superIndex = false;
-            size_t inner = 4;
-            while (inner + 8 <= data.size()) {
-                const uint32_t id = le32(data.data() + inner);
-                const uint32_t size = le32(data.data() + inner + 4);
-                if (size > data.size() - inner - 8) {
-                    return refuse(survey, "its header is damaged");
-                }
-                const uint8_t* body = data.data() + inner + 8;
-                if (id == kStreamHeaderId && size == kStreamHeaderBytes && !header) {
+            std::vector<Chunk> records;
+            if (!forEachChunk(data, records)) {
+                return refuse(survey, "its header is damaged");
+            }
+            for (const Chunk& inner : records) {
+                const uint32_t id = inner.id;
+                const uint32_t size = inner.size;
+                const uint8_t* body = data.data() + inner.dataAt();
+                const std::span<const uint8_t> record(body, size);
+                const auto parsed = size == kStreamHeaderBytes ? parseStreamHeader(record)
+                                                                : std::nullopt;
+                if (id == kStreamHeaderId && parsed && !header) {
                     header = true;
-                    AVISTREAMINFOA& info = stream.info;
-                    info.fccType = le32(body);
-                    info.fccHandler = le32(body + 4);
-                    info.dwFlags = le32(body + 8);
-                    info.wPriority = le16(body + 12);
-                    info.wLanguage = le16(body + 14);
-                    info.dwInitialFrames = le32(body + 16);
-                    info.dwScale = le32(body + 20);
-                    info.dwRate = le32(body + 24);
-                    info.dwStart = le32(body + 28);
-                    info.dwSuggestedBufferSize = le32(body + 36);
-                    info.dwQuality = le32(body + 40);
-                    info.dwSampleSize = le32(body + 44);
-                    info.rcFrame.left = static_cast<int16_t>(le16(body + 48));
-                    info.rcFrame.top = static_cast<int16_t>(le16(body + 50));
-                    info.rcFrame.right = static_cast<int16_t>(le16(body + 52));
-                    info.rcFrame.bottom = static_cast<int16_t>(le16(body + 54));
+                    stream.info = streamInfo(*parsed);
                 } else if (id == kStreamFormatId && header && !format) {
                     format = true;
                     stream.format.assign(body, body + size);
@@ -186,13 +129,11 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                     const size_t length = std::min<size_t>(strnlen(reinterpret_cast<const char*>(body), size),
                                                            sizeof stream.info.szName - 1);
                     std::memcpy(stream.info.szName, body, length);
-                } else if (id == kSuperIndexId && format && !superIndex &&
-                           size >= kSuperIndexHeaderBytes &&
+                } else if (uint32_t streamCapacity = 0;
+                           id == kSuperIndexId && format && !superIndex &&
                            (size - kSuperIndexHeaderBytes) % kSuperIndexEntryBytes == 0 &&
-                           le16(body) == 4 && body[3] == kIndexOfIndexes) {
+                           parseSuperIndexHeader(record, &streamCapacity)) {
                     superIndex = true;
-                    const uint32_t streamCapacity =
-                        (size - kSuperIndexHeaderBytes) / kSuperIndexEntryBytes;
                     if (capacity != 0 && capacity != streamCapacity) {
                         return refuse(survey, "its header is not laid out as this program writes it");
                     }
@@ -200,7 +141,6 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                 } else {
                     return refuse(survey, "its header is not laid out as this program writes it");
                 }
-                inner += static_cast<size_t>(chunkExtent(size));
             }
             if (!header || !format || !superIndex) {
                 return refuse(survey, "its header is not laid out as this program writes it");
@@ -212,7 +152,8 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
         } else if (chunk.id == kListId && chunk.size >= 16 &&
                    le32(data.data()) == kExtensionListType && !extensionSeen &&
                    le32(data.data() + 4) == kExtensionHeaderId &&
-                   le32(data.data() + 8) == kExtensionHeaderBytes) {
+                   le32(data.data() + 8) == kExtensionHeaderBytes &&
+                   parseExtensionHeader(std::span(data).subspan(12))) {
             extensionSeen = true;
         } else {
             return refuse(survey, "its header is not laid out as this program writes it");
@@ -224,18 +165,20 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
     }
     // A frame wider or taller than a stream header's 16-bit rectangle holds
     // keeps its size in the main header.
-    uint8_t main[kMainHeaderBytes];
-    if (!file.read(32, main, sizeof main)) {
+    std::vector<uint8_t> mainBytes;
+    const auto main = file.read(32, mainBytes, kMainHeaderBytes) ? parseMainHeader(mainBytes)
+                                                                  : std::nullopt;
+    if (!main) {
         return refuse(survey, "its header is damaged");
     }
     for (StreamState& stream : layout.streams) {
         if (stream.info.fccType == streamtypeVIDEO) {
             RECT& frame = stream.info.rcFrame;
-            if (frame.right == INT16_MAX && le32(main + 32) > INT16_MAX) {
-                frame.right = static_cast<LONG>(std::min<uint32_t>(le32(main + 32), INT32_MAX));
+            if (frame.right == INT16_MAX && main->width > INT16_MAX) {
+                frame.right = static_cast<LONG>(std::min<uint32_t>(main->width, INT32_MAX));
             }
-            if (frame.bottom == INT16_MAX && le32(main + 36) > INT16_MAX) {
-                frame.bottom = static_cast<LONG>(std::min<uint32_t>(le32(main + 36), INT32_MAX));
+            if (frame.bottom == INT16_MAX && main->height > INT16_MAX) {
+                frame.bottom = static_cast<LONG>(std::min<uint32_t>(main->height, INT32_MAX));
             }
             break;
         }
@@ -274,11 +217,9 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
                  uint64_t position, uint32_t size, bool probe) {
     const StreamState& stream = layout.streams[streamNumber];
     bool keyFrame = true;
-    if (probe && stream.info.fccType == streamtypeVIDEO && stream.format.size() >= 20) {
-        codecs::ProbedFormat format;
-        format.compression = le32(stream.format.data() + 16);
-        format.width = static_cast<int32_t>(le32(stream.format.data() + 4));
-        format.height = static_cast<int32_t>(le32(stream.format.data() + 8));
+    const auto bitmap = parseBitmapInfoHeader(stream.format);
+    if (probe && stream.info.fccType == streamtypeVIDEO && bitmap) {
+        const codecs::ProbedFormat format{bitmap->compression, bitmap->width, bitmap->height};
         if (format.compression != BI_RGB && size <= kLargestProbedSample) {
             std::vector<uint8_t> data;
             keyFrame = file.read(position + 8, data, size) &&
@@ -288,6 +229,25 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
     noteSample(layout, streamNumber, position, size, keyFrame);
 }
 
+// Whether the idx1 on disk lists the samples found, each where it is and as
+// large as it is (its key-frame flags are the writer's and not checked).
+bool firstIndexListsSamples(const FileBytes& file, const Chunk& index,
+                            const std::vector<FirstIndexEntry>& samples) {
+    std::vector<uint8_t> data;
+    if (uint64_t{index.size} != uint64_t{kFirstIndexEntryBytes} * samples.size() ||
+        !file.read(index.dataAt(), data, index.size)) {
+        return false;
+    }
+    for (uint32_t n = 0; n < samples.size(); ++n) {
+        const auto entry = parseFirstIndexEntry(data, n);
+        if (!entry || entry->chunkId != samples[n].chunkId || entry->offset != samples[n].offset ||
+            entry->size != samples[n].size) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A RIFF that was closed: every chunk of its movi list inside the list, a
 // standard index for each stream that has samples in it, and the first
 // RIFF's idx1 after the list. False (with the reason) when it is damaged;
@@ -295,7 +255,7 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
 bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t riffEnd,
                     Survey& survey, bool& indexed) {
     FileLayout& layout = survey.layout;
-    ChunkHeader movi;
+    Chunk movi;
     if (!readChunkHeader(file, layout.riff.moviStart, movi)) {
         return refuse(survey, "a RIFF of it is damaged");
     }
@@ -308,7 +268,7 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
     std::vector<SuperIndexEntry> entries(layout.streams.size());
     uint64_t at = layout.riff.moviStart + 12;
     while (at < moviEnd) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk) || at + 8 + uint64_t{chunk.size} > moviEnd) {
             return refuse(survey, "a RIFF of it is damaged");
         }
@@ -330,9 +290,10 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
             indexed = false;
         }
     }
-    ChunkHeader after;
+    Chunk after;
     if (layout.riff.first &&
-        (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId)) {
+        (!readChunkHeader(file, moviEnd, after) || after.id != kFirstIndexId ||
+         !firstIndexListsSamples(file, after, layout.firstIndex))) {
         indexed = false;
     }
     if (!indexed) {
@@ -353,7 +314,7 @@ void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey
     layout.riff.open = true;
     uint64_t at = layout.riff.moviStart + 12;
     for (;;) {
-        ChunkHeader chunk;
+        Chunk chunk;
         if (!readChunkHeader(file, at, chunk)) {
             break;
         }
@@ -438,69 +399,131 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
     }
 }
 
-}  // namespace
-
-RepairReport repairRecording(const char* path) {
-    RepairReport report;
-    clearFailureReason();
-    if (path == nullptr || path[0] == '\0') {
-        report.message = "no file name was given";
-        return report;
-    }
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        report.message = fd < 0 ? std::string(std::strerror(errno)) : "it is not a regular file";
-        if (fd >= 0) {
-            close(fd);
-        }
-        return report;
-    }
-    const FileBytes file(fd, static_cast<uint64_t>(info.st_size));
+// A file this layer wrote, finished by its own writer. False when the file
+// is not laid out as this layer writes it (`report` untouched then).
+bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& report) {
     Survey survey;
-    const bool understood = readHeaderBlock(file, survey) && readRiffs(file, survey);
     std::vector<uint8_t> onDisk;
-    const bool headerRead = understood && file.read(0, onDisk, survey.headerBytes);
-    close(fd);
-    if (!understood || !headerRead) {
-        report.message = survey.refusal.empty() ? "it cannot be read" : survey.refusal;
-        return report;
-    }
     std::vector<uint8_t> rebuilt;
-    if (!buildHeaderBlock(survey.layout, rebuilt) || rebuilt.size() != survey.headerBytes) {
-        report.message = "its header is not laid out as this program writes it";
-        return report;
+    if (!readHeaderBlock(file, survey) || !readRiffs(file, survey) ||
+        !file.read(0, onDisk, survey.headerBytes) || !buildHeaderBlock(survey.layout, rebuilt) ||
+        rebuilt.size() != survey.headerBytes) {
+        return false;
     }
     for (const StreamState& stream : survey.layout.streams) {
         report.samples += stream.chunks;
+        if (report.frames == 0 && stream.info.fccType == streamtypeVIDEO) {
+            report.frames = stream.chunks;
+        }
     }
     report.bytesCut = file.size() - survey.keep;
     if (!survey.needsWork && rebuilt == onDisk) {
         report.outcome = RepairOutcome::AlreadyComplete;
         report.message = "the file is complete; nothing was changed";
-        return report;
+        return true;
+    }
+    if (report.samples == 0 && report.bytesCut > 0) {
+        report.message = "it holds no whole sample: it was cut off inside its first";
+        return true;
+    }
+    if (!recovery::mayWrite(path, report)) {
+        return true;
     }
     std::unique_ptr<ByteSink> sink = continueFileSink(path, survey.keep);
+    report.outcome = RepairOutcome::Failed;
     if (!sink) {
-        report.outcome = RepairOutcome::Failed;
         report.message = failureReason();
-        return report;
+        return true;
     }
     std::unique_ptr<AviWriter> writer =
         AviWriter::resume(std::move(sink), std::move(survey.layout), survey.headerBytes);
     if (!writer) {
-        report.outcome = RepairOutcome::Failed;
         report.message = "its header could not be rebuilt";
-        return report;
+        return true;
     }
     if (writer->finish() != AVIERR_OK) {
-        report.outcome = RepairOutcome::Failed;
         report.message = failureReason().empty() ? std::string("the file could not be written")
                                                  : failureReason();
-        return report;
+        return true;
     }
     report.outcome = RepairOutcome::Repaired;
     report.message = "repaired";
+    return true;
+}
+
+RepairReport repairInPlace(const char* path, const RepairOptions& options) {
+    RepairReport report;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        report.message = fd < 0 ? std::string(std::strerror(errno))
+                         : S_ISDIR(info.st_mode) ? "it is a folder"
+                                                 : "it is not a regular file";
+        if (fd >= 0) {
+            close(fd);
+        }
+        return report;
+    }
+    if (info.st_size == 0) {
+        close(fd);
+        report.message = "it is empty";
+        return report;
+    }
+    const FileSource file(fd, static_cast<uint64_t>(info.st_size));
+    const bool ours = options.like.empty() && options.width == 0 && options.fps == 0 &&
+                      finishOwnRecording(file, path, report);
+    if (!ours) {
+        report = RepairReport{};
+        recovery::repairAnyRecording(file, path, options, report);
+    }
+    close(fd);
+    return report;
+}
+
+}  // namespace
+
+RepairReport repairRecording(const char* path, const RepairOptions& options) {
+    clearFailureReason();
+    if (path == nullptr || path[0] == '\0') {
+        RepairReport report;
+        report.message = "no file name was given";
+        return report;
+    }
+    if (options.output.empty()) {
+        return repairInPlace(path, options);
+    }
+    // A file that cannot be indexed where it lies is written anew; any
+    // other is copied and the copy repaired. The original is only read.
+    if (const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); fd >= 0) {
+        struct stat info {};
+        RepairReport report;
+        recovery::Survey survey;
+        recovery::Plan plan;
+        Survey own;
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            const FileSource file(fd, static_cast<uint64_t>(info.st_size));
+            if (!(readHeaderBlock(file, own) && readRiffs(file, own)) &&
+                recovery::planAnyRecording(file, options, survey, plan, report) &&
+                !plan.inPlaceRefusal.empty()) {
+                recovery::writeAnew(file, survey, options.output.c_str(), report);
+                close(fd);
+                return report;
+            }
+        }
+        close(fd);
+    }
+    std::string why;
+    if (!recovery::copyForRepair(path, options.output.c_str(), why)) {
+        RepairReport report;
+        report.message = why;
+        return report;
+    }
+    RepairOptions inCopy = options;
+    inCopy.output.clear();
+    RepairReport report = repairInPlace(options.output.c_str(), inCopy);
+    if (report.outcome == RepairOutcome::Refused || report.outcome == RepairOutcome::Failed) {
+        unlink(options.output.c_str());
+    }
     return report;
 }
 

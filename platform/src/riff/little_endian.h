@@ -43,6 +43,51 @@ private:
     std::vector<uint8_t>& out_;
 };
 
+// Reads little-endian fields from a byte array in order. Reading past its
+// end gives zeros and marks the reader short, so a record is parsed field by
+// field and checked once.
+class LEReader {
+public:
+    LEReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool whole() const { return !short_; }
+    uint8_t u8() { return static_cast<uint8_t>(take(1)); }
+    uint16_t u16() { return static_cast<uint16_t>(take(2)); }
+    int16_t i16() { return static_cast<int16_t>(u16()); }
+    uint32_t u32() { return static_cast<uint32_t>(take(4)); }
+    int32_t i32() { return static_cast<int32_t>(u32()); }
+    uint64_t u64() {
+        const uint64_t low = u32();
+        return low | (uint64_t{u32()} << 32);
+    }
+    void skip(size_t count) {
+        if (count > size_ - at_) {
+            short_ = true;
+            at_ = size_;
+            return;
+        }
+        at_ += count;
+    }
+
+private:
+    uint64_t take(size_t count) {
+        if (count > size_ - at_) {
+            short_ = true;
+            at_ = size_;
+            return 0;
+        }
+        uint64_t value = 0;
+        for (size_t i = 0; i < count; ++i) {
+            value |= uint64_t{data_[at_ + i]} << (8 * i);
+        }
+        at_ += count;
+        return value;
+    }
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+    bool short_ = false;
+};
+
 }  // namespace avifile
 
 #endif  // AVIFILE_RIFF_LITTLE_ENDIAN_H
