@@ -4,6 +4,8 @@ and a recording that reaches the largest file the platform writes
 correctly (the plug-in built with that limit lowered to 8 MB)."""
 import signal
 import subprocess
+import threading
+import time
 
 import pytest
 
@@ -101,3 +103,62 @@ def test_every_frame_reported_written_is_in_a_movie_within_the_limit(limited, wi
     assert facts.decode_rgb24(path) == put_in[:first * FRAME_BYTES]
     read = wine.run("limited.read", "avi_read", "limited.avi")
     assert (read.status, read.field("stream.length")) == (0, str(first)), read
+
+
+# ---- A recording killed, then repaired on Linux -----------------------------------
+
+KILLED_FRAMES = 40
+
+
+@pytest.fixture(scope="module")
+def killed(wine, facts):
+    """40 frames piped into a Full Frames recording whose input then stays
+    open, killed (SIGKILL) once each frame was reported written: the system
+    writes the headers only at close, so the file holds zeros up to its
+    first sample, then the samples."""
+    frames = facts.raw_frames("rgb24", SIZE, KILLED_FRAMES)
+    out_path = wine.path("killed_rec.out")
+    with open(out_path, "wb") as out:
+        proc = wine.start("avirec_win", "-y", "--raw", "rgb24", "--size", SIZE, "--fps", "15",
+                          "killed_rec.avi", "-", stdin=subprocess.PIPE, out=out,
+                          err=subprocess.DEVNULL)
+        feeder = threading.Thread(target=lambda: (proc.stdin.write(frames), proc.stdin.flush()))
+        feeder.start()
+        dialog_failure = wine.answer_dialog("Return")
+        for _ in range(300):
+            if f"\nframe {KILLED_FRAMES - 1}: 1".encode() in out_path.read_bytes():
+                break
+            time.sleep(0.1)
+        feeder.join()
+        killed_it = interrupt(proc, "avirec_win.exe", signal.SIGKILL)
+        proc.wait(PROGRAM_SECONDS)
+        proc.stdin.close()
+    assert dialog_failure is None and killed_it, out_path.read_text(errors="replace")
+    cut = wine.path("killed_rec.avi").read_bytes()
+    assert cut[:2048] == bytes(2048), "the headers were never written"
+    return frames, cut
+
+
+@pytest.fixture(scope="module")
+def complete_like(wine):
+    """A complete movie of the same settings, for --like."""
+    run = wine.run("like", "avirec_win", "-y", "--size", SIZE, "--frames", "2", "--fps", "15",
+                   "like.avi", keys="Return")
+    assert run.status == 0, run
+    return wine.path("like.avi")
+
+
+@pytest.mark.parametrize("how", ["size_and_fps", "like"])
+def test_a_killed_recording_is_repaired_with_every_frame(wine, linux, facts, killed,
+                                                         complete_like, how):
+    frames, cut = killed
+    path = wine.path(f"repaired_{how}.avi")
+    path.write_bytes(cut)
+    settings = (["--size", SIZE, "--fps", "15"] if how == "size_and_fps"
+                else ["--like", str(complete_like)])
+    status, output = linux.record("--repair", str(path), *settings)
+    assert status == 0, output
+    assert facts.decode_rgb24(path) == frames
+    read = wine.run(f"repaired_{how}.read", "avi_read", path.name)
+    assert (read.status, read.field("stream.length"), read.field("stream.rate")) == (
+        0, str(KILLED_FRAMES), "15"), read

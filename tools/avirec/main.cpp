@@ -60,7 +60,7 @@ int repair(const std::string& path, const RecorderOptions& options) {
         RecorderOptions writing = options;
         writing.output = options.repairOutput;
         std::string error;
-        if (!mayWriteOutput("avirec", writing, error)) {
+        if (!mayWriteFiles("avirec", writing, error)) {
             return fail(error);
         }
     }
