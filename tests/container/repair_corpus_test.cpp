@@ -92,6 +92,16 @@ std::vector<std::string> gstreamerFrames(const std::string& path, const TempDir&
 
 uint64_t fileSize(const std::string& path) { return std::filesystem::file_size(path); }
 
+// The video frame count that MediaInfo reads from the headers and index.
+std::string mediaInfoFrameCount(const std::string& path) {
+    std::string out;
+    runCommand("mediainfo '--Inform=Video;%FrameCount%' " + shellQuote(path), &out);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
+        out.pop_back();
+    }
+    return out;
+}
+
 void copyCut(const std::string& from, const std::string& to, uint64_t length) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::resize_file(to, length);
@@ -122,6 +132,17 @@ std::vector<Writer> writers() {
          "gst-launch-1.0 -q videotestsrc num-buffers=40 ! video/x-raw,width=64,height=48 ! "
          "jpegenc ! avimux ! filesink location=OUT", false, ""},
         {"avirec", std::string(AVIREC_PATH) + " -y --size 64x48 --frames 40 --codec full OUT", false, ""},
+        // OpenCV's own AVI writer (not its FFmpeg back end), Motion JPEG.
+        {"opencv_mjpeg",
+         "CV_PATH=OUT /usr/bin/python3 -c \"import os, cv2, numpy as n; "
+         "w = cv2.VideoWriter(os.environ['CV_PATH'], cv2.CAP_OPENCV_MJPEG, "
+         "cv2.VideoWriter_fourcc(*'MJPG'), 25, (64, 48)); "
+         "[w.write(n.full((48, 64, 3), i * 6, n.uint8)) for i in range(40)]; w.release()\"",
+         false, ""},
+        {"mencoder_mjpeg",
+         ffmpeg + "-frames:v 40 -pix_fmt yuv420p -f yuv4mpegpipe OUT.y4m && mencoder -really-quiet "
+                  "OUT.y4m -ovc lavc -lavcopts vcodec=mjpeg -o OUT >/dev/null; rm -f OUT.y4m",
+         false, ""},
         {"ffmpeg_mjpeg_killed",
          "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 250 "
          "-c:v mjpeg OUT",
@@ -241,6 +262,7 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
         const std::vector<std::string> frames = gstreamerFrames(path, dir);
         ASSERT_EQ(frames.size(), wholeVideo);
         EXPECT_TRUE(std::equal(frames.begin(), frames.end(), allFrames.begin()));
+        EXPECT_EQ(mediaInfoFrameCount(path), std::to_string(wholeVideo));
 
         const auto repaired = writer.largeFile ? std::vector<uint8_t>() : riffcheck::readWholeFile(path);
         const uint64_t repairedSize = fileSize(path);

@@ -51,9 +51,20 @@ bool holdsListOf(std::span<const uint8_t> data, uint32_t type) {
     return r.u32() == type && r.whole();
 }
 
-void readStreamList(std::span<const uint8_t> list, uint64_t listDataAt, Survey& survey) {
+// Whether every record of a header list is a chunk: bytes that are none (a
+// page of the header that never reached the disk reads as zeros, a torn
+// sector as garbage), like a record running past the list, make the header
+// damaged, and a file repaired around them would not be a well-formed RIFF.
+bool allChunks(const std::vector<Chunk>& chunks) {
+    return std::all_of(chunks.begin(), chunks.end(),
+                       [](const Chunk& chunk) { return isPrintable(chunk.id); });
+}
+
+bool readStreamList(std::span<const uint8_t> list, uint64_t listDataAt, Survey& survey) {
     std::vector<Chunk> chunks;
-    forEachChunk(list, chunks);
+    if (!forEachChunk(list, chunks) || !allChunks(chunks)) {
+        return false;
+    }
     const std::vector<uint8_t> bytes(list.begin(), list.end());
     FoundStream stream;
     bool header = false;
@@ -83,6 +94,7 @@ void readStreamList(std::span<const uint8_t> list, uint64_t listDataAt, Survey& 
     if (header) {
         survey.streams.push_back(std::move(stream));
     }
+    return true;
 }
 
 void readExtensionList(std::span<const uint8_t> list, uint64_t listDataAt, uint64_t listAt,
@@ -106,7 +118,10 @@ bool readHeaderList(const ByteSource& file, const Chunk& hdrl, Survey& survey, s
         return false;
     }
     std::vector<Chunk> chunks;
-    forEachChunk(list, chunks);  // a torn last record is left out
+    if (!forEachChunk(list, chunks) || !allChunks(chunks)) {
+        why = "its header is damaged";
+        return false;
+    }
     bool mainHeader = false;
     for (const Chunk& chunk : chunks) {
         const std::span<const uint8_t> data = dataOf(list, chunk);
@@ -118,7 +133,10 @@ bool readHeaderList(const ByteSource& file, const Chunk& hdrl, Survey& survey, s
                 mainHeader = true;
             }
         } else if (chunk.id == kListId && holdsListOf(data, kStreamListType)) {
-            readStreamList(data, at + 8, survey);
+            if (!readStreamList(data, at + 8, survey)) {
+                why = "its header is damaged";
+                return false;
+            }
         } else if ((chunk.id == kListId || chunk.id == kJunkId) &&
                    holdsListOf(data, kExtensionListType)) {
             readExtensionList(data, at + 8, at, survey);
@@ -485,8 +503,12 @@ void planCounts(const Survey& survey, size_t lastRiff, bool indexed, Plan& plan)
     if (indexed) {
         plan.fields.push_back(field32(survey.mainAt + 12, survey.main.flags | kAvifHasIndex));
     }
-    if (survey.extensionAt != 0 && survey.riffs.size() > 1 && lastRiff > 0) {
-        plan.fields.push_back(field32(survey.extensionListAt, kListId));
+    // A file that went past its first RIFF counts every frame in its
+    // extension header, also when what is kept ends in the first RIFF.
+    if (survey.extensionAt != 0 && survey.riffs.size() > 1) {
+        if (lastRiff > 0) {
+            plan.fields.push_back(field32(survey.extensionListAt, kListId));
+        }
         judged.insert(judged.begin(), field32(survey.extensionAt, clamp(allFrames)));
     }
     plan.fields.insert(plan.fields.end(), judged.begin(), judged.end());
@@ -600,6 +622,16 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
         // are checked; writers differ in how they count the rest.
         plan.length = riffEnd(riff);
         planCounts(survey, last, false, plan);
+        // A RIFF begun after it and cut away takes its super index entries
+        // with it, or readers would count its frames.
+        for (const FoundStream& stream : survey.streams) {
+            const auto kept = static_cast<uint32_t>(std::count_if(
+                stream.superIndex.begin(), stream.superIndex.end(),
+                [&](const SuperIndexEntry& e) { return e.offset < plan.length; }));
+            if (stream.superIndexAt != 0 && kept < stream.superIndex.size()) {
+                plan.fields.push_back(field32(stream.superIndexAt + 8 + 4, kept));  // nEntriesInUse
+            }
+        }
         if (countsAreWritten(file, survey, plan)) {
             plan.fields.clear();
             plan.length = file.size();
