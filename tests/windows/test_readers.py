@@ -2,6 +2,8 @@
 files of several sizes, a file of several OpenDML segments, recordings killed
 and then repaired, and our Cinepak and Video 1 encoders' files through Wine's
 decoders."""
+import subprocess
+
 import pytest
 
 from conftest import size_of
@@ -167,3 +169,45 @@ def test_wines_pictures_are_ffmpegs_within_1_per_sample(own_encoder, facts):
     assert wine_rgb and len(wine_rgb) == len(ffmpeg_rgb), (len(wine_rgb), len(ffmpeg_rgb))
     worst, first = facts.largest_difference(wine_rgb, ffmpeg_rgb)
     assert worst <= 1, f"samples differ by up to {worst}, first at byte {first}"
+
+
+# ---- Other writers' files, cut off and repaired -------------------------------------------
+
+OTHER_WRITERS = {
+    "ffmpeg_mjpeg": "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 40 "
+                    "-c:v mjpeg {out}",
+    "ffmpeg_rawvideo": "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 40 "
+                       "-c:v rawvideo -pix_fmt bgr24 {out}",
+    "gstreamer_avimux": "gst-launch-1.0 -q videotestsrc num-buffers=40 ! "
+                        "video/x-raw,width=64,height=48 ! jpegenc ! avimux ! filesink location={out}",
+}
+
+
+def video_packet_sizes(path):
+    """The sizes of the video samples as ffprobe finds them, in file order."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                          "packet=size", "-of", "csv=p=0", str(path)],
+                         check=True, stdout=subprocess.PIPE, text=True).stdout
+    return [int(line) for line in out.split()]
+
+
+@pytest.mark.parametrize("writer", sorted(OTHER_WRITERS))
+def test_wine_reads_every_frame_of_another_writers_repaired_file(wine, linux, writer):
+    """A file cut two thirds of the way has no index, which Wine's AVIFile
+    needs; after avirec --repair it reads every whole frame, each at the
+    size the writer gave it."""
+    complete = wine.path(f"{writer}.complete.avi")
+    subprocess.run(OTHER_WRITERS[writer].format(out=complete), shell=True, check=True)
+    sizes = video_packet_sizes(complete)
+    data = complete.read_bytes()
+    cut = wine.path(f"{writer}.avi")
+    cut.write_bytes(data[:len(data) * 2 // 3])
+    status, output = linux.record("--repair", str(cut))
+    assert status == 0, output
+    whole = video_packet_sizes(cut)
+    assert 10 < len(whole) < len(sizes) and whole == sizes[:len(whole)]
+    read = wine.run(f"{writer}.read", "avi_read", cut.name)
+    assert (read.status, read.field("stream.length")) == (0, str(len(whole))), read
+    read_sizes = [int(line.split("bytes=")[1].split()[0]) for line in read.lines
+                  if line.startswith("frame ")]
+    assert read_sizes == whole
