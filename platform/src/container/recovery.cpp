@@ -266,6 +266,12 @@ void walkChunks(const ByteSource& file, Survey& survey) {
             survey.riffs.push_back(FoundRiff::starting(chunk.at, chunk.size));
             walker.enter(chunk);
         } else if (chunk.id == kListId && chunk.listType == kMoviListType) {
+            // One movi list a RIFF: another one, inside it or after it, is
+            // no part of the movie that the header describes.
+            if (riff.moviAt != 0) {
+                survey.stop = "a second movi list at byte " + std::to_string(chunk.at);
+                return;
+            }
             riff.moviAt = chunk.at;
             riff.moviSize = chunk.size;
             walker.enter(chunk);
