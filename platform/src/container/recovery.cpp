@@ -622,6 +622,12 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
         why = "RIFF " + std::to_string(last + 1) + " of it has no movi list";
         return false;
     }
+    if (riff.samples.empty()) {
+        why = riffIsClosed(file, survey, last)
+                  ? "it holds no whole sample of a stream its header describes"
+                  : "it holds no whole sample: it was cut off inside its first";
+        return false;
+    }
     if (riffIsClosed(file, survey, last)) {
         // Indexed and closed: a complete file, unless the frame counts were
         // never written (writers that set them only at the end). Only those
@@ -643,10 +649,6 @@ bool planRepair(const ByteSource& file, const Survey& survey, Plan& plan, std::s
             plan.length = file.size();
         }
         return true;
-    }
-    if (riff.samples.empty()) {
-        why = "it holds no whole sample: it was cut off inside its first";
-        return false;
     }
     // The indexes go after the last whole sample and its pad byte (written
     // with them when the cut left it out): over a torn chunk or an index
