@@ -3,6 +3,10 @@
 #ifndef FUZZ_FUZZ_CHECK_H
 #define FUZZ_FUZZ_CHECK_H
 
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,5 +20,16 @@
             std::abort();                                                              \
         }                                                                              \
     } while (0)
+
+// Makes the file behind `fd` hold exactly the input's bytes.
+inline void putInput(int fd, const uint8_t* data, size_t size) {
+    FUZZ_CHECK(ftruncate(fd, 0) == 0, "ftruncate failed");
+    size_t written = 0;
+    while (written < size) {
+        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
+        FUZZ_CHECK(n > 0, "pwrite failed");
+        written += static_cast<size_t>(n);
+    }
+}
 
 #endif  // FUZZ_FUZZ_CHECK_H

@@ -27,13 +27,7 @@ const char kStringDefault[] = "(default)";
 std::string inputFile(const uint8_t* data, size_t size) {
     static const int fd = memfd_create("preferences", MFD_CLOEXEC);
     FUZZ_CHECK(fd >= 0, "memfd_create failed");
-    FUZZ_CHECK(ftruncate(fd, 0) == 0, "ftruncate failed");
-    size_t written = 0;
-    while (written < size) {
-        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
-        FUZZ_CHECK(n > 0, "pwrite failed");
-        written += static_cast<size_t>(n);
-    }
+    putInput(fd, data, size);
     return "/proc/self/fd/" + std::to_string(fd);
 }
 

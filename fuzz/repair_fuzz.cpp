@@ -22,16 +22,6 @@ int inputFile() {
     return fd;
 }
 
-void put(int fd, const uint8_t* data, size_t size) {
-    FUZZ_CHECK(ftruncate(fd, 0) == 0, "ftruncate failed");
-    size_t written = 0;
-    while (written < size) {
-        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
-        FUZZ_CHECK(n > 0, "pwrite failed");
-        written += static_cast<size_t>(n);
-    }
-}
-
 std::vector<uint8_t> contents(int fd) {
     std::vector<uint8_t> bytes;
     uint8_t block[65536];
@@ -50,7 +40,7 @@ std::vector<uint8_t> contents(int fd) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int fd = inputFile();
-    put(fd, data, size);
+    putInput(fd, data, size);
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     // Inputs whose last byte is odd come with a frame size (from their last
     // two bytes) and rate, as for a file whose headers were never written.
