@@ -17,7 +17,7 @@ for arg in "$@"; do
 done
 
 packages=(build-essential cmake ninja-build pkg-config git
-          libavcodec-dev libavutil-dev libswscale-dev libavformat-dev ffmpeg zlib1g-dev
+          libavcodec-dev libavutil-dev libswscale-dev libavformat-dev ffmpeg zlib1g-dev libxxhash-dev
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           clang libclang-rt-14-dev llvm
           gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

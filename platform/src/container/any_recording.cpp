@@ -16,6 +16,7 @@
 #include "container/header_and_indexes.h"
 #include "container/recovery.h"
 #include "riff/byte_sink.h"
+#include "riff/file_system.h"
 
 namespace avifile::recovery {
 namespace {
@@ -49,14 +50,14 @@ bool applyPlan(const char* path, const Plan& plan, std::string& why) {
 // Whether the file can be opened for writing; a refusal with the reason
 // when it cannot (nothing was written then).
 bool mayWrite(const char* path, RepairReport& report) {
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         report.outcome = RepairOutcome::Refused;
         report.message = std::string("it cannot be opened for writing (") + std::strerror(errno) +
                          ")";
         return false;
     }
-    close(fd);
+    sys::close(fd);
     return true;
 }
 
@@ -64,7 +65,7 @@ bool mayWrite(const char* path, RepairReport& report) {
 bool copyForRepair(const char* from, const char* to, std::string& why) {
     struct stat source {};
     struct stat target {};
-    if (stat(from, &source) != 0) {
+    if (sys::stat(from, &source) != 0) {
         why = std::strerror(errno);
         return false;
     }
@@ -72,12 +73,12 @@ bool copyForRepair(const char* from, const char* to, std::string& why) {
         why = S_ISDIR(source.st_mode) ? "it is a folder" : "it is not a regular file";
         return false;
     }
-    if (stat(to, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+    if (sys::stat(to, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
         why = "--output names the file being repaired";
         return false;
     }
-    const int in = open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    const int out = in < 0 ? -1 : open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    const int in = sys::open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int out = in < 0 ? -1 : sys::open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     bool ok = in >= 0 && out >= 0;
     if (!ok) {
         why = std::string(in < 0 ? "it cannot be read (" : "--output cannot be created (") +
@@ -97,12 +98,12 @@ bool copyForRepair(const char* from, const char* to, std::string& why) {
         left -= static_cast<uint64_t>(copied);
     }
     if (in >= 0) {
-        close(in);
+        sys::close(in);
     }
     if (out >= 0) {
-        ok = close(out) == 0 && ok;
+        ok = sys::close(out) == 0 && ok;
         if (!ok) {
-            unlink(to);
+            sys::unlink(to);
         }
     }
     return ok;
@@ -224,7 +225,7 @@ void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
         writer.setHandler(number, h.handler);
         if (writer.setFormat(number, stream.format.data(), stream.format.size()) != AVIERR_OK) {
             report.message = "the format of stream " + std::to_string(number) + " was refused";
-            unlink(output);
+            sys::unlink(output);
             return;
         }
     }
@@ -239,7 +240,7 @@ void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
                 writer.writeSample(sample.stream, data.data(), data.size(), key) != AVIERR_OK) {
                 report.message = failureReason().empty() ? std::string("a sample could not be copied")
                                                          : failureReason();
-                unlink(output);
+                sys::unlink(output);
                 return;
             }
             ++report.samples;
@@ -248,7 +249,7 @@ void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
     }
     if (writer.finish() != AVIERR_OK) {
         report.message = failureReason();
-        unlink(output);
+        sys::unlink(output);
         return;
     }
     report.outcome = RepairOutcome::Repaired;

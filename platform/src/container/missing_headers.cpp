@@ -5,9 +5,6 @@
 // settings (its records parsed as any file's are), or from the frames
 // themselves with what the user says of them; they are checked against the
 // chunks found, and a header that does not fit is refused with the reason.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -136,23 +133,15 @@ std::optional<FrameSize> codedSize(const ByteSource& file, const FoundSample& fr
 // The headers of a complete file recorded with the same settings.
 bool takeHeadersOf(const std::string& like, const ChunksFound& found, const ByteSource& file,
                    Survey& survey, std::string& why) {
-    const int fd = open(like.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        why = "--like " + like + " cannot be read: " +
-              (fd < 0                      ? std::string(std::strerror(errno))
-               : S_ISDIR(info.st_mode) ? "it is a folder"
-                                       : "it is not a regular file");
-        if (fd >= 0) {
-            close(fd);
-        }
+    std::string unreadable;
+    const std::unique_ptr<ReadOnlyFile> source = ReadOnlyFile::open(like.c_str(), unreadable);
+    if (!source) {
+        why = "--like " + like + " cannot be read: " + unreadable;
         return false;
     }
-    const FileSource source(fd, static_cast<uint64_t>(info.st_size));
     Survey model;
     std::string modelWhy;
-    const bool read = readHeaders(source, model, modelWhy);
-    close(fd);
+    const bool read = readHeaders(*source, model, modelWhy);
     if (!read) {
         why = "--like " + like + " gives no headers: " + modelWhy;
         return false;

@@ -13,10 +13,6 @@
 // layout goes to the writer, which completes the file in the order it always
 // does: indexes appended, sizes set, headers rewritten. Killed at any point
 // of that, the file stays readable, and a second repair finishes the job.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -32,6 +28,7 @@
 #include "container/recovery.h"
 #include "riff/chunk_walker.h"
 #include "riff/chunk_writer.h"
+#include "riff/file_system.h"
 #include "riff/little_endian.h"
 
 namespace avifile {
@@ -453,30 +450,20 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
 
 RepairReport repairInPlace(const char* path, const RepairOptions& options) {
     RepairReport report;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        report.message = fd < 0 ? std::string(std::strerror(errno))
-                         : S_ISDIR(info.st_mode) ? "it is a folder"
-                                                 : "it is not a regular file";
-        if (fd >= 0) {
-            close(fd);
-        }
+    const std::unique_ptr<ReadOnlyFile> file = ReadOnlyFile::open(path, report.message);
+    if (!file) {
         return report;
     }
-    if (info.st_size == 0) {
-        close(fd);
+    if (file->size() == 0) {
         report.message = "it is empty";
         return report;
     }
-    const FileSource file(fd, static_cast<uint64_t>(info.st_size));
     const bool ours = options.like.empty() && options.width == 0 && options.fps == 0 &&
-                      finishOwnRecording(file, path, report);
+                      finishOwnRecording(*file, path, report);
     if (!ours) {
         report = RepairReport{};
-        recovery::repairAnyRecording(file, path, options, report);
+        recovery::repairAnyRecording(*file, path, options, report);
     }
-    close(fd);
     return report;
 }
 
@@ -494,23 +481,18 @@ RepairReport repairRecording(const char* path, const RepairOptions& options) {
     }
     // A file that cannot be indexed where it lies is written anew; any
     // other is copied and the copy repaired. The original is only read.
-    if (const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); fd >= 0) {
-        struct stat info {};
+    std::string unreadable;
+    if (const std::unique_ptr<ReadOnlyFile> file = ReadOnlyFile::open(path, unreadable)) {
         RepairReport report;
         recovery::Survey survey;
         recovery::Plan plan;
         Survey own;
-        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-            const FileSource file(fd, static_cast<uint64_t>(info.st_size));
-            if (!(readHeaderBlock(file, own) && readRiffs(file, own)) &&
-                recovery::planAnyRecording(file, options, survey, plan, report) &&
-                !plan.inPlaceRefusal.empty()) {
-                recovery::writeAnew(file, survey, options.output.c_str(), report);
-                close(fd);
-                return report;
-            }
+        if (!(readHeaderBlock(*file, own) && readRiffs(*file, own)) &&
+            recovery::planAnyRecording(*file, options, survey, plan, report) &&
+            !plan.inPlaceRefusal.empty()) {
+            recovery::writeAnew(*file, survey, options.output.c_str(), report);
+            return report;
         }
-        close(fd);
     }
     std::string why;
     if (!recovery::copyForRepair(path, options.output.c_str(), why)) {
@@ -522,7 +504,7 @@ RepairReport repairRecording(const char* path, const RepairOptions& options) {
     inCopy.output.clear();
     RepairReport report = repairInPlace(options.output.c_str(), inCopy);
     if (report.outcome == RepairOutcome::Refused || report.outcome == RepairOutcome::Failed) {
-        unlink(options.output.c_str());
+        sys::unlink(options.output.c_str());
     }
     return report;
 }

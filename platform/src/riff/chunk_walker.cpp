@@ -1,11 +1,13 @@
 #include "riff/chunk_walker.h"
 
-#include <unistd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "riff/file_system.h"
 #include "riff/little_endian.h"
 
 namespace avifile {
@@ -29,10 +31,7 @@ bool FileSource::read(uint64_t at, void* out, size_t count) const {
     }
     auto* target = static_cast<uint8_t*>(out);
     while (count > 0) {
-        const ssize_t got = pread(fd_, target, count, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = sys::pread(fd_, target, count, static_cast<off_t>(at));
         if (got <= 0) {
             return false;
         }
@@ -42,6 +41,25 @@ bool FileSource::read(uint64_t at, void* out, size_t count) const {
     }
     return true;
 }
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const char* path, std::string& why) {
+    const int fd = sys::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (sys::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = info.st_mode == 0          ? std::strerror(errno)
+              : S_ISDIR(info.st_mode) ? "it is a folder"
+                                      : "it is not a regular file";
+        sys::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(fd, static_cast<uint64_t>(info.st_size)));
+}
+
+ReadOnlyFile::~ReadOnlyFile() { sys::close(fd()); }
 
 ChunkWalker::ChunkWalker(const ByteSource& source, uint64_t begin, uint64_t end)
     : source_(source), at_(begin), end_(std::min(end, source.size())) {}

@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace avifile {
@@ -33,17 +35,32 @@ private:
     std::span<const uint8_t> bytes_;
 };
 
-// A file open for reading, read with pread.
+// A file open for reading, read with pread through the file system in use
+// (riff/file_system.h).
 class FileSource : public ByteSource {
 public:
     FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
     uint64_t size() const override { return size_; }
     bool read(uint64_t at, void* out, size_t count) const override;
     using ByteSource::read;
+    int fd() const { return fd_; }
 
 private:
     int fd_;
     uint64_t size_;
+};
+
+// A regular file opened for reading, and closed with this object. Null, and
+// `why` for the user ("it is a folder"), when there is none at `path`.
+class ReadOnlyFile : public FileSource {
+public:
+    static std::unique_ptr<ReadOnlyFile> open(const char* path, std::string& why);
+    ~ReadOnlyFile() override;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+private:
+    using FileSource::FileSource;
 };
 
 // One chunk as its header says.
