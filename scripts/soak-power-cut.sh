@@ -2,8 +2,6 @@
 # Cuts the power at 100,000 points of recordings (and of repairs) on the
 # power-cut disk of the container tests, with a seed of its own unless
 # POWER_CUT_SEED is given; every failure prints the seed that repeats it.
-# POWER_CUT_STRICT=1 also fails on the properties known not to hold yet
-# (torn or old frames after the last flush, a header lost to garbage).
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}

@@ -20,7 +20,9 @@
 # (AVIFILE_SYNC=off: no flush at all, not even at close; by default a
 # finished movie is durable); BENCH_MODES (default "existing cold warm
 # new"); BENCH_TOOLS (default every tool). The tool "ffmpegsync" is ffmpeg
-# followed by sync, which makes the same promise as avirec's close.
+# followed by sync, which makes the same promise as avirec's close; the
+# tools "atclose" (AVIFILE_SYNC_SECONDS=0: flushed only at close) and
+# "nosync" (AVIFILE_SYNC=off) are avirec with its other durability settings.
 set -euo pipefail
 build=${1:-build}
 repetitions=${2:-5}
@@ -36,12 +38,14 @@ source "$(dirname "$0")/../recording_bench.sh"
 
 avirec_with() {
   env AVIFILE_WRITE_MODE="$1" ${BENCH_SYNC:+AVIFILE_SYNC_SECONDS=$BENCH_SYNC} \
-    ${BENCH_NO_SYNC:+AVIFILE_SYNC=off} \
+    ${BENCH_NO_SYNC:+AVIFILE_SYNC=off} ${extra_env:-} \
     VFW_COMPRESSOR="$codec" "$avirec" -y --fps "$fps" --size "${width}x${height}" \
     --raw-gbrp "$input" "$2" </dev/null
 }
 run_avirec() { avirec_with auto "$1"; }
 run_buffered() { avirec_with buffered "$1"; }
+run_atclose() { extra_env=AVIFILE_SYNC_SECONDS=0 avirec_with auto "$1"; }
+run_nosync() { extra_env=AVIFILE_SYNC=off avirec_with auto "$1"; }
 run_ffmpeg() {
   local encoder=(-c:v rawvideo -pix_fmt bgr24)
   if [ "$codec" != full ]; then encoder=(-c:v "${codec%%,*}"); fi
@@ -61,7 +65,7 @@ run_ddbuf() {
   dd if="$input" of="$1" bs=512K conv=notrunc status=none
 }
 
-tools=(avirec buffered ffmpeg ffmpegsync)
+tools=(avirec buffered atclose nosync ffmpeg ffmpegsync)
 if [ "$codec" = full ]; then tools+=(dd ddbuf); fi
 if [ -n "${BENCH_TOOLS:-}" ]; then read -r -a tools <<<"$BENCH_TOOLS"; fi
 prepare_input
@@ -74,7 +78,7 @@ for mode in $modes; do
   if [ -n "${wall[ffmpegsync,$mode]:-}" ]; then
     printf '%-8s ffmpeg followed by sync: %.3f s\n' "$mode" "$(echo "${wall[ffmpegsync,$mode]}" | median)"
   fi
-  for tool in avirec buffered; do
+  for tool in avirec buffered atclose nosync; do
     [ -n "${wall[$tool,$mode]:-}" ] || continue
     a=$(echo "${wall[$tool,$mode]}" | median)
     ac=$(echo "${cpu[$tool,$mode]}" | median)

@@ -49,10 +49,12 @@ AVIFILE_HOOK_API uint64_t directThreshold();
 // Durability: files opened from now on are flushed to the device (the data
 // reaches stable storage) whenever a stream has advanced by `seconds` of
 // media since the last flush, so that a power cut loses at most that much
-// of the recording. 0 (the default) leaves flushing to the system. The
-// environment variable AVIFILE_SYNC_SECONDS (a decimal number of seconds)
-// sets it when setSyncInterval has not; a negative value goes back to that
-// variable.
+// of the recording and one frame; by default every second of media
+// (kDefaultSyncSeconds). 0 leaves flushing during the recording to the
+// system. The environment variable AVIFILE_SYNC_SECONDS (a decimal number
+// of seconds) sets it when setSyncInterval has not; a negative value goes
+// back to that variable, or to the default.
+constexpr double kDefaultSyncSeconds = 1.0;
 AVIFILE_HOOK_API void setSyncInterval(double seconds);
 AVIFILE_HOOK_API double syncInterval();
 

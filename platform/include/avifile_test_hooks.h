@@ -47,6 +47,12 @@ AVIFILE_HOOK_API void setCodecFailure(bool failing);
 AVIFILE_HOOK_API void setRiffLimit(uint64_t bytes);
 AVIFILE_HOOK_API uint64_t riffLimit();
 
+// The numbers of the recordings begun from now on (the number in a file's
+// header that its frame checks carry): `first`, then first + 1 and so on,
+// instead of numbers drawn at random, so that files can be compared byte for
+// byte; 0 goes back to drawing them.
+AVIFILE_HOOK_API void setRecordingNumbers(uint64_t first);
+
 // The file system that the layer's file calls go to from now on (see
 // src/riff/file_system.h, which tests include): a disk that fails on cue or
 // loses power. Null goes back to the system's calls.

@@ -8,6 +8,7 @@
 #include "api/library_settings.h"
 #include "api/test_switches.h"
 #include "codecs/codec_failure.h"
+#include "container/avi_writer.h"
 #include "riff/file_system.h"
 
 namespace avifile {
@@ -23,6 +24,8 @@ void setCodecFailure(bool failing) { codecs::setCodecFailing(failing); }
 void setRiffLimit(uint64_t bytes) { api::setRiffLimit(bytes); }
 
 uint64_t riffLimit() { return api::riffLimit(); }
+
+void setRecordingNumbers(uint64_t first) { setRecordingNumberStart(first); }
 
 void useFileSystem(FileSystem* replacement) { setFileSystem(replacement); }
 

@@ -23,6 +23,15 @@ using apitest::dibHeader;
 
 class ReferenceFile : public ApiTest {
 protected:
+    void SetUp() override {
+        ApiTest::SetUp();
+        avifile::setRecordingNumbers(0x5245434f5244ull);
+    }
+    void TearDown() override {
+        avifile::setRecordingNumbers(0);
+        ApiTest::TearDown();
+    }
+
     // A movie of `frames` frames of width x height, Full Frames through a
     // compressing stream, as the plug-in records; frames seeded from `seed`.
     void record(const std::string& path, int32_t width, int32_t height, int frames, int seed,

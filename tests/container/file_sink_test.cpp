@@ -400,7 +400,8 @@ TEST(FileSinkPaths, SettingsComeFromTheCallElseTheEnvironment) {
     const struct {
         const char* text;
         double seconds;
-    } intervals[] = {{nullptr, 0.0}, {"2", 2.0}, {"0.25", 0.25}, {"1.5s", 0.0}, {"-1", 0.0}};
+    } intervals[] = {{nullptr, avifile::kDefaultSyncSeconds}, {"2", 2.0}, {"0.25", 0.25}, {"0", 0.0},
+                     {"1.5s", avifile::kDefaultSyncSeconds}, {"-1", avifile::kDefaultSyncSeconds}};
     for (const auto& [text, seconds] : intervals) {
         if (text != nullptr) {
             setenv("AVIFILE_SYNC_SECONDS", text, 1);

@@ -148,7 +148,7 @@ double syncInterval() {
     if (const double set = api::gSyncSeconds.load(); set >= 0.0) {
         return set;
     }
-    return api::parseSeconds(std::getenv("AVIFILE_SYNC_SECONDS")).value_or(0.0);
+    return api::parseSeconds(std::getenv("AVIFILE_SYNC_SECONDS")).value_or(kDefaultSyncSeconds);
 }
 
 }  // namespace avifile

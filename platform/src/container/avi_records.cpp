@@ -6,6 +6,10 @@
 
 #include "riff/little_endian.h"
 
+// The digest is computed inline: no library is loaded for it.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 namespace avifile {
 
 void serialize(const MainHeader& header, std::vector<uint8_t>& out) {
@@ -92,6 +96,43 @@ void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out) {
     w.u32(entry.flags);
     w.u32(entry.offset);
     w.u32(entry.size);
+}
+
+uint64_t frameDigest(uint64_t recording, std::span<const uint8_t> frame) {
+    // The size goes into the seed: a frame cut to another length never
+    // keeps its digest.
+    return XXH3_64bits_withSeed(frame.data(), frame.size(), recording ^ frame.size());
+}
+
+std::optional<uint64_t> frameDigest(uint64_t recording, const ByteSource& source, uint64_t at,
+                                    uint64_t size) {
+    XXH3_state_t state;
+    XXH3_INITSTATE(&state);
+    XXH3_64bits_reset_withSeed(&state, recording ^ size);
+    constexpr uint64_t kPiece = 1u << 20;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min(size, kPiece)));
+    for (uint64_t done = 0; done < size;) {
+        const auto count = static_cast<size_t>(std::min(size - done, kPiece));
+        if (!source.read(at + done, piece.data(), count)) {
+            return std::nullopt;
+        }
+        XXH3_64bits_update(&state, piece.data(), count);
+        done += count;
+    }
+    return XXH3_64bits_digest(&state);
+}
+
+void serialize(const FrameCheck& check, std::vector<uint8_t>& out) {
+    LEWriter w(out);
+    w.u32(kFrameCheckTag);
+    w.u64(check.recording);
+    w.u64(check.digest);
+}
+
+void serializeRecordingMark(uint64_t recording, std::vector<uint8_t>& out) {
+    LEWriter w(out);
+    w.u32(kRecordingMarkTag);
+    w.u64(recording);
 }
 
 void serialize(const BitmapInfoHeader& header, std::vector<uint8_t>& out) {
@@ -257,6 +298,32 @@ std::optional<StandardIndexEntry> parseStandardIndexEntry(std::span<const uint8_
     entry.offset = r.u32();
     entry.sizeAndFlag = r.u32();
     return r.whole() ? std::optional(entry) : std::nullopt;
+}
+
+std::optional<FrameCheck> parseFrameCheck(std::span<const uint8_t> data) {
+    if (data.size() != kFrameCheckBytes) {
+        return std::nullopt;
+    }
+    LEReader r(data.data(), data.size());
+    if (r.u32() != kFrameCheckTag) {
+        return std::nullopt;
+    }
+    FrameCheck check;
+    check.recording = r.u64();
+    check.digest = r.u64();
+    return check;
+}
+
+std::optional<uint64_t> parseRecordingMark(std::span<const uint8_t> data) {
+    if (data.size() != kRecordingMarkBytes) {
+        return std::nullopt;
+    }
+    LEReader r(data.data(), data.size());
+    if (r.u32() != kRecordingMarkTag) {
+        return std::nullopt;
+    }
+    const uint64_t recording = r.u64();
+    return recording != 0 ? std::optional(recording) : std::nullopt;
 }
 
 std::optional<FirstIndexEntry> parseFirstIndexEntry(std::span<const uint8_t> data, uint32_t n) {

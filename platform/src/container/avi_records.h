@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "riff/chunk_walker.h"
 #include "riff/fourcc.h"
 
 namespace avifile {
@@ -165,6 +166,33 @@ struct FirstIndexEntry {
 };
 constexpr uint32_t kFirstIndexEntryBytes = 16;
 
+// Frame checks tell a whole uncompressed frame from one that a power cut
+// left torn, zeroed or as the frame of a movie written over. The header's
+// recording mark, the data of a 'JUNK' chunk (which every reader skips)
+// right after the main header, in the file's first sector, holds a number
+// drawn when the writer began; each frame is followed by a frame check, the
+// data of another 'JUNK' chunk: that number and a digest of the frame's
+// data under it.
+constexpr uint32_t kRecordingMarkTag = fourcc("frec");
+constexpr uint32_t kRecordingMarkBytes = 12;  // the tag, the number
+
+// The header copy, in a 'JUNK' chunk after the 'hdrl' list, starts so.
+constexpr uint32_t kHeaderCopyTag = fourcc("fhdr");
+
+struct FrameCheck {
+    uint64_t recording = 0;
+    uint64_t digest = 0;
+};
+constexpr uint32_t kFrameCheckTag = fourcc("fchk");
+constexpr uint32_t kFrameCheckBytes = 20;  // the tag, the recording, the digest
+
+// The digest of a frame of `recording`.
+uint64_t frameDigest(uint64_t recording, std::span<const uint8_t> frame);
+// The same, of the `size` bytes of a frame at `at` of `source`, read a piece
+// at a time; nothing when they cannot be read.
+std::optional<uint64_t> frameDigest(uint64_t recording, const ByteSource& source, uint64_t at,
+                                    uint64_t size);
+
 void serialize(const MainHeader& header, std::vector<uint8_t>& out);
 void serialize(const StreamHeader& header, std::vector<uint8_t>& out);
 void serializeExtensionHeader(uint32_t totalFrames, std::vector<uint8_t>& out);
@@ -185,6 +213,8 @@ void serialize(const StandardIndexEntry& entry, std::vector<uint8_t>& out);
 
 void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out);
 void serialize(const BitmapInfoHeader& header, std::vector<uint8_t>& out);
+void serialize(const FrameCheck& check, std::vector<uint8_t>& out);
+void serializeRecordingMark(uint64_t recording, std::vector<uint8_t>& out);
 
 // The parses: each reads the record from the start of `data` (a chunk's
 // data) and gives nothing when `data` is too short for it or the record's
@@ -204,6 +234,9 @@ std::optional<SuperIndexEntry> parseSuperIndexEntry(std::span<const uint8_t> dat
 std::optional<StandardIndexHeader> parseStandardIndexHeader(std::span<const uint8_t> data);
 std::optional<StandardIndexEntry> parseStandardIndexEntry(std::span<const uint8_t> data,
                                                           uint32_t n);
+// The data of a 'JUNK' chunk that is a frame check, or a recording mark.
+std::optional<FrameCheck> parseFrameCheck(std::span<const uint8_t> data);
+std::optional<uint64_t> parseRecordingMark(std::span<const uint8_t> data);
 // Entry `n` of an idx1 chunk's data.
 std::optional<FirstIndexEntry> parseFirstIndexEntry(std::span<const uint8_t> data, uint32_t n);
 

@@ -5,7 +5,7 @@
 //               so that a file whose writer never finished still tells a
 //               reader its whole length;
 //   sample      each sample is a chunk of the movi list of the RIFF being
-//               filled;
+//               filled, an uncompressed frame followed by its frame check;
 //   next RIFF   a RIFF that would grow past the limit is closed and the
 //               recording goes on in an extension RIFF ('AVIX');
 //   indexes     closing a RIFF appends its standard indexes (and, for the
@@ -18,6 +18,8 @@
 #include "container/avi_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +66,8 @@ struct AviWriter::Impl {
         layout.superIndexCapacity = std::max<uint32_t>(settings.superIndexEntries, 1);
     }
 
+    static uint64_t drawRecordingNumber();
+
     // header
     HRESULT writeHeader();
     bool refreshHeader();
@@ -94,12 +98,35 @@ struct AviWriter::Impl {
     // A write of the header failed: the next one rewrites the whole block.
     bool headerOnDiskStale = false;
     double syncedSeconds = 0.0;  // media time of the last flush
+    std::vector<uint8_t> frameCheck;  // the data of the last frame check
     bool finished = false;
     HRESULT finishResult = AVIERR_OK;
 };
 
 // ---------------------------------------------------------------------------
 // Setting up: the writer, its streams and their formats.
+
+namespace {
+std::atomic<uint64_t> gNextRecordingNumber{0};  // 0: drawn at random
+}  // namespace
+
+void setRecordingNumberStart(uint64_t first) { gNextRecordingNumber.store(first); }
+
+// A number of this recording's own for its frame checks, so that the frames
+// of a movie that it writes over never pass for its own.
+uint64_t AviWriter::Impl::drawRecordingNumber() {
+    uint64_t number = gNextRecordingNumber.load();
+    while (number != 0 && !gNextRecordingNumber.compare_exchange_weak(number, number + 1)) {
+    }
+    if (number != 0) {
+        return number;
+    }
+    std::random_device device;
+    while (number == 0) {
+        number = uint64_t{device()} << 32 ^ device();
+    }
+    return number;
+}
 
 AviWriter::AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings)
     : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
@@ -186,6 +213,11 @@ HRESULT AviWriter::setFormat(int stream, const void* format, size_t bytes) {
 // Writes the header block; the first RIFF and its movi list are open from
 // then on.
 HRESULT AviWriter::Impl::writeHeader() {
+    layout.recording =
+        std::any_of(layout.streams.begin(), layout.streams.end(), holdsUncompressedFrames)
+            ? drawRecordingNumber()
+            : 0;
+    layout.headerCopy = true;
     if (!buildHeaderBlock(layout, headerBlock, &headerLayout)) {
         return refuse(AVIERR_BADSIZE, "the stream headers are larger than an AVI file can hold");
     }
@@ -217,7 +249,14 @@ bool AviWriter::Impl::refreshHeader() {
     }
     headerBlock = std::move(block);
     headerLayout = std::move(rebuilt);
-    headerOnDiskStale = !sink->writeAt(0, headerBlock.data(), headerBlock.size());
+    // The header copy was written with the block and never changes: the
+    // writes go around its chunk's data.
+    const ByteRange& copy = headerLayout.copyChunk;
+    const size_t before = copy.size > 0 ? copy.offset + 8 : headerBlock.size();
+    const size_t after = copy.size > 0 ? copy.offset + copy.size : headerBlock.size();
+    headerOnDiskStale = !sink->writeAt(0, headerBlock.data(), before) ||
+                        (after < headerBlock.size() &&
+                         !sink->writeAt(after, headerBlock.data() + after, headerBlock.size() - after));
     return !headerOnDiskStale;
 }
 
@@ -288,7 +327,17 @@ HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes,
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
     }
     const uint64_t position = sink->size();
-    const ChunkStatus written = chunks.appendChunk(target.chunkId, data, bytes);
+    const ConstBuffer part{data, bytes};
+    ChunkStatus written = ChunkStatus::ok;
+    if (carriesFrameChecks(layout, target)) {
+        const auto* frame = static_cast<const uint8_t*>(data);
+        const FrameCheck check{layout.recording, frameDigest(layout.recording, {frame, bytes})};
+        frameCheck.clear();
+        serialize(check, frameCheck);
+        written = chunks.appendChunk(target.chunkId, {&part, 1}, kJunkId, frameCheck);
+    } else {
+        written = chunks.appendChunk(target.chunkId, {&part, 1});
+    }
     if (written == ChunkStatus::tooLarge) {
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
     }
@@ -353,6 +402,9 @@ bool AviWriter::Impl::superIndexFull() const {
 // `bytes` for `stream`, with its standard indexes (and idx1) added.
 uint64_t AviWriter::Impl::projectedRiffExtent(int stream, size_t bytes) const {
     uint64_t extent = sink->size() + chunkExtent(bytes) - layout.riff.start;
+    if (carriesFrameChecks(layout, layout.streams[static_cast<size_t>(stream)])) {
+        extent += kFrameCheckExtent;
+    }
     for (size_t s = 0; s < layout.streams.size(); ++s) {
         const size_t entries =
             layout.streams[s].riffSamples.size() + (static_cast<int>(s) == stream ? 1 : 0);

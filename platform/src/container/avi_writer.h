@@ -35,6 +35,10 @@ std::unique_ptr<ByteSink> createAviFileSink(const char* path,
 
 struct FileLayout;
 
+// The numbers of the recordings begun from now on: `first`, first + 1 and
+// so on; 0 (the default) draws each at random. Only tests set it.
+void setRecordingNumberStart(uint64_t first);
+
 class AviWriter {
 public:
     AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& settings);

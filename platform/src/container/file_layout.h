@@ -52,6 +52,13 @@ struct FileLayout {
     // sizes were patched in place and the main header no longer claims one.
     bool indexLost = false;
     uint32_t superIndexCapacity = 0;
+    // The number of the header's recording mark, which the frame checks of
+    // its uncompressed frames carry; 0 when it has none (a file of only
+    // compressed streams, or one of an earlier version of this layer).
+    uint64_t recording = 0;
+    // The header block holds a header copy (header_and_indexes.h); files
+    // of an earlier version of this layer have none.
+    bool headerCopy = false;
     std::vector<FirstIndexEntry> firstIndex;  // while the first RIFF is filled
 };
 

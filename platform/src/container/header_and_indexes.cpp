@@ -219,19 +219,24 @@ uint32_t sampleChunkId(int streamNumber, const AVISTREAMINFOA& info,
     return numberedCode(streamNumber, 'd', 'c');
 }
 
+bool holdsUncompressedFrames(const StreamState& stream) {
+    return (stream.chunkId >> 16) == (uint32_t{'d'} | uint32_t{'b'} << 8);
+}
+
+bool carriesFrameChecks(const FileLayout& layout, const StreamState& stream) {
+    return layout.recording != 0 && holdsUncompressedFrames(stream);
+}
+
 uint32_t standardIndexId(int streamNumber) {
     return numberedPrefixCode(streamNumber, 'i', 'x');
 }
 
-bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
-                      HeaderLayout* headerLayoutOut) {
-    HeaderLayout headerLayout;
-    MemorySink sink;
-    ChunkWriter writer(sink);
-    ChunkToken riff;
-    if (!ok(writer.beginList(kRiffId, kAviType, riff, layout.firstRiffSize))) {
-        return false;
-    }
+namespace {
+
+// The 'hdrl' list: the main header, the recording mark, a stream list per
+// stream and the extension list.
+bool appendHeaderList(ChunkWriter& writer, const MemorySink& sink, const FileLayout& layout,
+                      HeaderLayout& headerLayout) {
     ChunkToken headerList;
     if (!ok(writer.beginList(kListId, kHeaderListType, headerList))) {
         return false;
@@ -241,6 +246,13 @@ bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
     headerLayout.mainHeader = nextRecordData(sink);
     if (!appendRecord(writer, kMainHeaderId, bytes)) {
         return false;
+    }
+    if (layout.recording != 0) {
+        bytes.clear();
+        serializeRecordingMark(layout.recording, bytes);
+        if (!appendRecord(writer, kJunkId, bytes)) {
+            return false;
+        }
     }
     for (const StreamState& stream : layout.streams) {
         if (!appendStreamList(writer, sink, layout, stream, headerLayout)) {
@@ -255,9 +267,80 @@ bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
     bytes.clear();
     serializeExtensionHeader(lead != nullptr ? streamLength(*lead) : 0, bytes);
     headerLayout.extensionHeader = nextRecordData(sink);
-    if (!appendRecord(writer, kExtensionHeaderId, bytes) || !ok(writer.end(extensionList)) ||
-        !ok(writer.end(headerList))) {
+    return appendRecord(writer, kExtensionHeaderId, bytes) && ok(writer.end(extensionList)) &&
+           ok(writer.end(headerList));
+}
+
+// The layout as the writer began it: its streams' settings and formats,
+// nothing counted yet.
+FileLayout layoutAtStart(const FileLayout& layout) {
+    FileLayout start;
+    start.recording = layout.recording;
+    start.superIndexCapacity = 1;
+    for (const StreamState& stream : layout.streams) {
+        StreamState& copy = start.streams.emplace_back();
+        copy.info = stream.info;
+        copy.format = stream.format;
+        copy.formatSet = stream.formatSet;
+        copy.chunkId = stream.chunkId;
+        copy.indexId = stream.indexId;
+    }
+    return start;
+}
+
+constexpr uint64_t kSectorBytes = 512;
+
+constexpr uint64_t alignToSector(uint64_t value) {
+    return (value + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+}
+
+}  // namespace
+
+bool buildHeaderCopy(const FileLayout& layout, std::vector<uint8_t>& copy) {
+    MemorySink sink;
+    ChunkWriter writer(sink);
+    HeaderLayout unused;
+    if (!appendHeaderList(writer, sink, layoutAtStart(layout), unused)) {
         return false;
+    }
+    copy.clear();
+    LEWriter w(copy);
+    w.u32(kHeaderCopyTag);
+    w.u32(layout.superIndexCapacity);
+    copy.insert(copy.end(), sink.bytes().begin(), sink.bytes().end());
+    return true;
+}
+
+bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
+                      HeaderLayout* headerLayoutOut) {
+    HeaderLayout headerLayout;
+    MemorySink sink;
+    ChunkWriter writer(sink);
+    ChunkToken riff;
+    if (!ok(writer.beginList(kRiffId, kAviType, riff, layout.firstRiffSize)) ||
+        !appendHeaderList(writer, sink, layout, headerLayout)) {
+        return false;
+    }
+    if (layout.headerCopy) {
+        // A 'JUNK' chunk from the end of the list to the next sector but
+        // one: zeros, the copy from a sector's start, zeros to a sector's
+        // end, so that it shares no sector with the records rewritten
+        // while recording.
+        std::vector<uint8_t> copy;
+        if (!buildHeaderCopy(layout, copy)) {
+            return false;
+        }
+        const uint64_t junkAt = sink.size();
+        const uint64_t copyAt = alignToSector(junkAt + 8);
+        const uint64_t copyEnd = alignToSector(copyAt + copy.size());
+        std::vector<uint8_t> data(static_cast<size_t>(copyEnd - (junkAt + 8)), 0);
+        std::copy(copy.begin(), copy.end(), data.begin() + static_cast<ptrdiff_t>(copyAt - (junkAt + 8)));
+        if (!appendRecord(writer, kJunkId, data)) {
+            return false;
+        }
+        headerLayout.copy = ByteRange{static_cast<size_t>(copyAt), copy.size()};
+        headerLayout.copyChunk = ByteRange{static_cast<size_t>(junkAt),
+                                           static_cast<size_t>(copyEnd - junkAt)};
     }
     ChunkToken movi;
     if (!ok(writer.beginList(kListId, kMoviListType, movi, layout.firstMoviSize))) {

@@ -2,9 +2,12 @@
 // block at the start of the file, and the index chunks that close a RIFF.
 //
 // The header block is the 'RIFF' header, the 'hdrl' list with the main,
-// stream and extension headers, and the first movi list's header. Its size
-// is fixed once the streams and their formats are, so it is rewritten in
-// place with new counts while recording.
+// stream and extension headers, a 'JUNK' chunk holding a copy of what the
+// list said when the writer began, and the first movi list's header. Its
+// size is fixed once the streams and their formats are, so it is rewritten
+// in place with new counts while recording; the copy is written once, in
+// sectors of its own, so that a power cut that leaves garbage in a sector
+// being rewritten never takes the streams' formats with it.
 //
 // A RIFF closes with a standard index per stream ('ixNN', inside the movi
 // list) and, for the first RIFF, the 'idx1' after it.
@@ -27,17 +30,38 @@ uint32_t sampleChunkId(int streamNumber, const AVISTREAMINFOA& info,
 // 'ixNN'.
 uint32_t standardIndexId(int streamNumber);
 
+// Whether the stream's samples are uncompressed frames ('NNdb').
+bool holdsUncompressedFrames(const StreamState& stream);
+
+// Whether each sample of the stream is followed by a frame check
+// (avi_records.h): the uncompressed frames of a file whose header
+// has a recording mark. Their bytes alone cannot tell a whole frame from a
+// torn one; a compressed frame that a power cut tore is caught by its
+// decoder, and has none.
+bool carriesFrameChecks(const FileLayout& layout, const StreamState& stream);
+
+// Bytes that a frame check takes in the file.
+constexpr uint64_t kFrameCheckExtent = 8 + kFrameCheckBytes;
+
 // A stream's settings as a stream header read back gives them (its length
 // is a count, not a setting, and stays 0).
 AVISTREAMINFOA streamInfo(const StreamHeader& header);
 
+// A run of bytes of the block.
+struct ByteRange {
+    size_t offset = 0;
+    size_t size = 0;
+};
+
 // Where the records that change as samples are written lie in the block:
 // the offsets of the data of the main header, of each stream header and of
-// the extension header.
+// the extension header; and the header copy, which never changes.
 struct HeaderLayout {
     size_t mainHeader = 0;
     std::vector<size_t> streamHeaders;
     size_t extensionHeader = 0;
+    ByteRange copy;       // the copy itself (empty: the block has none)
+    ByteRange copyChunk;  // the 'JUNK' chunk that holds it, whole sectors from its data on
 };
 
 // Builds the block from the layout, and where its records lie. While the
@@ -47,11 +71,10 @@ struct HeaderLayout {
 bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
                       HeaderLayout* headerLayout = nullptr);
 
-// A run of bytes of the block.
-struct ByteRange {
-    size_t offset = 0;
-    size_t size = 0;
-};
+// The header copy (FileLayout::headerCopy): its tag, the super index
+// capacity, then the 'hdrl' list as the writer began it, before anything
+// was counted, with room for one super index entry.
+bool buildHeaderCopy(const FileLayout& layout, std::vector<uint8_t>& copy);
 
 // Puts the main, stream and extension headers of now (frame counts,
 // buffer sizes, data rate) into the block at their places, and lists the

@@ -57,6 +57,7 @@ struct Survey {
     uint64_t keep = 0;           // bytes that stay; the rest is cut away
     bool needsWork = false;      // anything to cut, close or rewrite
     std::string refusal;         // why the file is not repaired
+    bool firstRiffEndFound = false;  // the first RIFF's sizes are findFirstRiffEnd's
 };
 
 bool refuse(Survey& survey, const char* why) {
@@ -64,41 +65,38 @@ bool refuse(Survey& survey, const char* why) {
     return false;
 }
 
-// The header block: 'RIFF' 'AVI ', the 'hdrl' list with the main header, one
-// 'strl' list per stream (header, format, name, super index) and the 'odml'
-// list, then the first movi list's header.
-bool readHeaderBlock(const FileBytes& file, Survey& survey) {
-    uint8_t top[24];
-    if (!file.read(0, top, sizeof top) || le32(top) != kRiffId || le32(top + 8) != kAviType) {
-        return refuse(survey, "it is not an AVI file");
-    }
-    if (le32(top + 12) != kListId || le32(top + 20) != kHeaderListType) {
-        return refuse(survey, "its header is not laid out as this program writes it");
-    }
-    FileLayout& layout = survey.layout;
-    layout.firstRiffSize = le32(top + 4);
-    // A header block is a few dozen kilobytes; a larger one is no header
-    // of ours, and is not read into memory.
-    constexpr uint64_t kLargestHeader = 16u << 20;
-    const uint64_t headerListEnd = 20 + uint64_t{le32(top + 16)};
-    if (headerListEnd > file.size() || headerListEnd > kLargestHeader) {
-        return refuse(survey, "its header is damaged");
-    }
-    uint64_t at = 24;
-    bool mainHeaderSeen = false;
+constexpr const char* kNotOurLayout = "its header is not laid out as this program writes it";
+constexpr const char* kDamagedHeader = "its header is damaged";
+
+// A header block is a few dozen kilobytes; a larger one is no header of
+// ours, and is not read into memory.
+constexpr uint64_t kLargestHeader = 16u << 20;
+
+// The records of a 'hdrl' list that lie in [at, end) of `source`: the main
+// header, the recording mark, one 'strl' list per stream (header, format,
+// name, super index) and the 'odml' list. Fills the streams, the super
+// indexes' capacity and the recording of `layout`; null, else the reason.
+const char* readHeaderList(const FileBytes& source, uint64_t at, uint64_t end, FileLayout& layout) {
+    std::optional<MainHeader> main;
     bool extensionSeen = false;
     uint32_t capacity = 0;
-    while (at < headerListEnd) {
+    while (at < end) {
         Chunk chunk;
-        if (!readChunkHeader(file, at, chunk) || at + chunkExtent(chunk.size) > headerListEnd) {
-            return refuse(survey, "its header is damaged");
+        if (!readChunkHeader(source, at, chunk) || at + chunkExtent(chunk.size) > end) {
+            return kDamagedHeader;
         }
         std::vector<uint8_t> data;
-        if (!file.read(at + 8, data, chunk.size)) {
-            return refuse(survey, "its header is damaged");
+        if (!source.read(at + 8, data, chunk.size)) {
+            return kDamagedHeader;
         }
-        if (chunk.id == kMainHeaderId && !mainHeaderSeen && chunk.size == kMainHeaderBytes) {
-            mainHeaderSeen = true;
+        if (chunk.id == kMainHeaderId && !main && chunk.size == kMainHeaderBytes) {
+            main = parseMainHeader(data);
+            if (!main) {
+                return kDamagedHeader;
+            }
+        } else if (chunk.id == kJunkId && main && layout.streams.empty() &&
+                   layout.recording == 0 && parseRecordingMark(data)) {
+            layout.recording = *parseRecordingMark(data);
         } else if (chunk.id == kListId && chunk.size >= 4 && le32(data.data()) == kStreamListType) {
             StreamState stream;
             bool header = false;
@@ -106,7 +104,7 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             bool superIndex = false;
             std::vector<Chunk> records;
             if (!forEachChunk(data, records)) {
-                return refuse(survey, "its header is damaged");
+                return kDamagedHeader;
             }
             for (const Chunk& inner : records) {
                 const uint32_t id = inner.id;
@@ -132,15 +130,15 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                            parseSuperIndexHeader(record, &streamCapacity)) {
                     superIndex = true;
                     if (capacity != 0 && capacity != streamCapacity) {
-                        return refuse(survey, "its header is not laid out as this program writes it");
+                        return kNotOurLayout;
                     }
                     capacity = streamCapacity;
                 } else {
-                    return refuse(survey, "its header is not laid out as this program writes it");
+                    return kNotOurLayout;
                 }
             }
             if (!header || !format || !superIndex) {
-                return refuse(survey, "its header is not laid out as this program writes it");
+                return kNotOurLayout;
             }
             const int number = static_cast<int>(layout.streams.size());
             stream.chunkId = sampleChunkId(number, stream.info, stream.format);
@@ -153,21 +151,15 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
                    parseExtensionHeader(std::span(data).subspan(12))) {
             extensionSeen = true;
         } else {
-            return refuse(survey, "its header is not laid out as this program writes it");
+            return kNotOurLayout;
         }
         at += chunkExtent(chunk.size);
     }
-    if (!mainHeaderSeen || !extensionSeen || layout.streams.empty() || layout.streams.size() > 100) {
-        return refuse(survey, "its header is not laid out as this program writes it");
+    if (!main || !extensionSeen || layout.streams.empty() || layout.streams.size() > 100) {
+        return kNotOurLayout;
     }
     // A frame wider or taller than a stream header's 16-bit rectangle holds
     // keeps its size in the main header.
-    std::vector<uint8_t> mainBytes;
-    const auto main = file.read(32, mainBytes, kMainHeaderBytes) ? parseMainHeader(mainBytes)
-                                                                  : std::nullopt;
-    if (!main) {
-        return refuse(survey, "its header is damaged");
-    }
     for (StreamState& stream : layout.streams) {
         if (stream.info.fccType == streamtypeVIDEO) {
             RECT& frame = stream.info.rcFrame;
@@ -181,16 +173,155 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
         }
     }
     layout.superIndexCapacity = std::max<uint32_t>(capacity, 1);
+    return nullptr;
+}
+
+// The header block as it stands at the start of the file: 'RIFF' 'AVI ',
+// the 'hdrl' list, the 'JUNK' chunk of the header copy (files of an earlier
+// version have none), the first movi list's header. `copyAt` receives where
+// the copy's chunk is.
+const char* readHeaderInPlace(const FileBytes& file, FileLayout& layout, uint64_t& copyAt) {
+    uint8_t top[24];
+    if (!file.read(0, top, sizeof top) || le32(top) != kRiffId || le32(top + 8) != kAviType) {
+        return "it is not an AVI file";
+    }
+    if (le32(top + 12) != kListId || le32(top + 20) != kHeaderListType) {
+        return kNotOurLayout;
+    }
+    layout.firstRiffSize = le32(top + 4);
+    const uint64_t headerListEnd = 20 + uint64_t{le32(top + 16)};
+    if (headerListEnd > file.size() || headerListEnd > kLargestHeader) {
+        return kDamagedHeader;
+    }
+    if (const char* why = readHeaderList(file, 24, headerListEnd, layout)) {
+        return why;
+    }
+    uint64_t moviAt = headerListEnd;
+    Chunk junk;
+    if (readChunkHeader(file, moviAt, junk) && junk.id == kJunkId &&
+        junk.end() <= std::min(file.size(), kLargestHeader)) {
+        copyAt = moviAt;
+        layout.headerCopy = true;
+        moviAt = junk.end();
+    }
     uint8_t movi[12];
-    if (!file.read(headerListEnd, movi, sizeof movi) || le32(movi) != kListId ||
+    if (!file.read(moviAt, movi, sizeof movi) || le32(movi) != kListId ||
         le32(movi + 8) != kMoviListType) {
-        return refuse(survey, "its header is damaged");
+        return kDamagedHeader;
     }
     layout.firstMoviSize = le32(movi + 4);
+    layout.riff.moviStart = moviAt;
+    return nullptr;
+}
+
+// The header copy whose tag stands at `at`: the streams as the writer began
+// them (their formats, the recording, the super indexes' capacity).
+std::optional<FileLayout> readHeaderCopy(const FileBytes& file, uint64_t at) {
+    uint8_t head[20];
+    if (!file.read(at, head, sizeof head) || le32(head) != kHeaderCopyTag ||
+        le32(head + 8) != kListId || le32(head + 16) != kHeaderListType) {
+        return std::nullopt;
+    }
+    const uint64_t listEnd = at + 16 + uint64_t{le32(head + 12)};
+    std::vector<uint8_t> list;
+    if (listEnd > kLargestHeader || !file.read(at + 8, list, static_cast<size_t>(listEnd - at - 8))) {
+        return std::nullopt;
+    }
+    FileLayout layout;
+    if (readHeaderList(MemorySource(list), 12, list.size(), layout) != nullptr) {
+        return std::nullopt;
+    }
+    layout.superIndexCapacity = std::max<uint32_t>(le32(head + 4), 1);
+    layout.headerCopy = true;
+    return layout;
+}
+
+// The header copy of a file whose header is damaged: it starts a sector,
+// among the first bytes that a sink writing over an earlier file zeroes
+// first (so that it is never the earlier file's copy).
+std::optional<FileLayout> findHeaderCopy(const FileBytes& file, uint64_t& at) {
+    constexpr uint64_t kSector = 512;
+    constexpr uint64_t kPiece = 64u << 10;
+    std::vector<uint8_t> piece;
+    for (uint64_t from = 0; from < std::min(file.size(), kOverwrittenHeadBytes); from += kPiece) {
+        const auto count = static_cast<size_t>(std::min(kPiece, file.size() - from));
+        if (!file.read(from, piece, count)) {
+            return std::nullopt;
+        }
+        for (size_t offset = 0; offset + 4 <= count; offset += kSector) {
+            if (le32(piece.data() + offset) == kHeaderCopyTag) {
+                if (auto layout = readHeaderCopy(file, from + offset)) {
+                    at = from + offset;
+                    return layout;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// What the header copy holds of a layout, built alike for both.
+std::vector<uint8_t> asAtStart(const FileLayout& layout) {
+    std::vector<uint8_t> copy;
+    static_cast<void>(buildHeaderCopy(layout, copy));
+    return copy;
+}
+
+// Where the first RIFF and its movi list end, for a file whose header that
+// said so is damaged: after the first RIFF's idx1, when its movi list goes
+// on to one; else the RIFF is taken for the one being filled.
+void findFirstRiffEnd(const FileBytes& file, FileLayout& layout) {
+    ChunkWalker walker(file, layout.riff.moviStart + 12, file.size());
+    Chunk chunk;
+    while (walker.next(chunk) == ChunkWalker::Step::Whole) {
+        if (chunk.id == kFirstIndexId) {
+            layout.firstMoviSize = static_cast<uint32_t>(chunk.at - (layout.riff.moviStart + 8));
+            layout.firstRiffSize = static_cast<uint32_t>(chunk.end() - 8);
+            return;
+        }
+    }
+}
+
+// The header block: as it stands, or, where it is damaged (a power cut
+// left garbage in a sector being rewritten), as its copy and the chunks
+// after it tell.
+bool readHeaderBlock(const FileBytes& file, Survey& survey) {
+    FileLayout inPlace;
+    uint64_t copyChunkAt = 0;
+    const char* why = readHeaderInPlace(file, inPlace, copyChunkAt);
+    if (why == nullptr && !inPlace.headerCopy) {
+        survey.layout = std::move(inPlace);  // a file of an earlier version
+    } else {
+        uint64_t copyAt = 0;
+        std::optional<FileLayout> copy;
+        if (why == nullptr) {
+            copyAt = (copyChunkAt + 8 + 511) / 512 * 512;
+            copy = readHeaderCopy(file, copyAt);
+        } else {
+            copy = findHeaderCopy(file, copyAt);
+        }
+        std::vector<uint8_t> block;
+        HeaderLayout blockLayout;
+        if (!copy || !buildHeaderBlock(*copy, block, &blockLayout) ||
+            blockLayout.copy.offset != copyAt) {
+            if (why != nullptr) {
+                return refuse(survey, why);
+            }
+            survey.layout = std::move(inPlace);  // its copy is damaged, not its header
+        } else if (why == nullptr && asAtStart(inPlace) == asAtStart(*copy) &&
+                   inPlace.riff.moviStart + 12 == block.size()) {
+            survey.layout = std::move(inPlace);
+        } else {
+            survey.layout = std::move(*copy);
+            survey.layout.riff.moviStart = block.size() - 12;
+            findFirstRiffEnd(file, survey.layout);
+            survey.firstRiffEndFound = survey.layout.firstRiffSize != 0;
+        }
+    }
+    FileLayout& layout = survey.layout;
     layout.headerWritten = true;
     layout.riff.start = 0;
-    layout.riff.moviStart = headerListEnd;
-    survey.headerBytes = static_cast<size_t>(headerListEnd + 12);
+    survey.headerBytes = static_cast<size_t>(layout.riff.moviStart + 12);
     return true;
 }
 
@@ -224,6 +355,21 @@ void countSample(FileLayout& layout, const FileBytes& file, size_t streamNumber,
         }
     }
     noteSample(layout, streamNumber, position, size, keyFrame);
+}
+
+// Whether the frame check at `at` after the sample `chunk` is there whole,
+// of the recording, and holds the sample's digest: then the sample is a
+// whole frame of the recording.
+bool passesFrameCheck(const FileBytes& file, const Chunk& sample, uint64_t at, uint64_t recording) {
+    Chunk junk;
+    std::vector<uint8_t> data;
+    if (!readChunkHeader(file, at, junk) || junk.id != kJunkId || junk.size != kFrameCheckBytes ||
+        !file.read(at + 8, data, junk.size)) {
+        return false;
+    }
+    const std::optional<FrameCheck> check = parseFrameCheck(data);
+    return check && check->recording == recording &&
+           frameDigest(recording, file, sample.dataAt(), sample.size) == std::optional(check->digest);
 }
 
 // Whether the idx1 on disk lists the samples found, each where it is and as
@@ -319,8 +465,18 @@ void readOpenRiff(const FileBytes& file, const ChunkCodes& codes, Survey& survey
         if (sample == codes.samples.end() || chunk.size > file.size() - at - 8) {
             break;
         }
+        if (carriesFrameChecks(layout, layout.streams[sample->second])) {
+            // A frame only with its check: a power cut may have left any
+            // part of it unwritten, or the frame of a movie written over.
+            if (!passesFrameCheck(file, chunk, chunk.end(), layout.recording)) {
+                break;
+            }
+            countSample(layout, file, sample->second, at, chunk.size, true);
+            at = chunk.end() + chunkExtent(kFrameCheckBytes);
+            continue;
+        }
         countSample(layout, file, sample->second, at, chunk.size, true);
-        at += 8 + uint64_t{chunk.size};
+        at = chunk.dataEnd();
         if ((chunk.size & 1) != 0) {
             if (at >= file.size()) {
                 break;  // the pad byte never came: the sample is whole without it
@@ -343,7 +499,13 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
         if (closed && riffEnd <= file.size()) {
             const FileLayout before = layout;
             if (!readClosedRiff(file, codes, riffEnd, survey, indexed)) {
-                return false;
+                if (!survey.firstRiffEndFound || !layout.riff.first) {
+                    return false;
+                }
+                // The sizes were found, not read: the RIFF was being closed
+                // when the power went, and is taken up again.
+                survey.refusal.clear();
+                indexed = false;
             }
             if (!indexed) {
                 // Closed without its indexes (the disk was full): the last

@@ -22,6 +22,12 @@ struct ConstBuffer {
 // many bytes it used.
 using EndMarker = size_t (*)(uint64_t staleBytes, uint8_t (&marker)[8]);
 
+// The first bytes of an earlier file, where its headers are, that a file
+// sink writing over it zeroes (after the marker at byte 0) before the first
+// new byte: a power cut then never brings back the earlier file's headers
+// under the new file's first bytes.
+constexpr uint64_t kOverwrittenHeadBytes = 256u << 10;
+
 class ByteSink {
 public:
     virtual ~ByteSink() = default;

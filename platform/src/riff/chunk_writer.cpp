@@ -76,24 +76,32 @@ ChunkStatus ChunkWriter::end(const ChunkToken& token) {
 }
 
 ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> parts) {
+    return appendChunk(id, parts, 0, {});
+}
+
+ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> parts,
+                                     uint32_t thenId, std::span<const uint8_t> then) {
     uint64_t dataBytes = 0;
     for (const ConstBuffer& part : parts) {
         dataBytes += part.size;
     }
-    if (dataBytes > kMaxChunkSize) {
+    if (dataBytes > kMaxChunkSize || then.size() > kMaxChunkSize) {
         return ChunkStatus::tooLarge;
     }
     uint8_t header[8];
     storeLE32(header, id);
     storeLE32(header + 4, static_cast<uint32_t>(dataBytes));
+    uint8_t thenHeader[8];
+    storeLE32(thenHeader, thenId);
+    storeLE32(thenHeader + 4, static_cast<uint32_t>(then.size()));
 
     // Header, data and pad go to the sink together: one call, so that a
     // failure never leaves half a chunk behind.
-    constexpr size_t kInlineParts = 6;
+    constexpr size_t kInlineParts = 8;
     ConstBuffer inlineParts[kInlineParts];
     std::vector<ConstBuffer> manyParts;
     ConstBuffer* all = inlineParts;
-    const size_t count = parts.size() + 2;
+    const size_t count = parts.size() + 5;
     if (count > kInlineParts) {
         manyParts.resize(count);
         all = manyParts.data();
@@ -107,6 +115,13 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> p
     }
     if ((dataBytes & 1) != 0) {
         all[used++] = ConstBuffer{&kPadByte, 1};
+    }
+    if (thenId != 0) {
+        all[used++] = ConstBuffer{thenHeader, sizeof thenHeader};
+        all[used++] = ConstBuffer{then.data(), then.size()};
+        if ((then.size() & 1) != 0) {
+            all[used++] = ConstBuffer{&kPadByte, 1};
+        }
     }
     return sink_.append({all, used}) ? ChunkStatus::ok : ChunkStatus::writeFailed;
 }

@@ -61,6 +61,10 @@ public:
     // are, never copied.
     ChunkStatus appendChunk(uint32_t id, std::span<const ConstBuffer> parts);
     ChunkStatus appendChunk(uint32_t id, const void* data, size_t bytes);
+    // The same, followed in that one call by a second, small chunk `thenId`
+    // holding `then`: both chunks reach the sink, or neither.
+    ChunkStatus appendChunk(uint32_t id, std::span<const ConstBuffer> parts, uint32_t thenId,
+                            std::span<const uint8_t> then);
 
     ByteSink& sink() { return sink_; }
 

@@ -78,6 +78,10 @@ namespace {
 // The bytes of a marker's chunk header that are written last.
 constexpr size_t kHeaderBytes = 8;
 
+// A device sector: a power cut leaves the sector that one write covered
+// whole either new or as it was (or, on a damaged device, neither).
+constexpr uint64_t kSectorBytes = 512;
+
 // The most bytes one buffered write hands to the system (see above).
 constexpr size_t kBufferedPieceBytes = size_t{512} << 10;
 // Buffered writes of up to this many bytes go whole: a 640x480 frame
@@ -460,8 +464,13 @@ bool FileSink::commit() {
     } else if (existing > 0) {
         uint8_t marker[8];
         const size_t used = marker_(existing, marker);
-        iovec vector{marker, used};
-        if (used > 0 && !writeAllAt(0, {&vector, 1})) {
+        const std::vector<uint8_t> zeros(
+            static_cast<size_t>(std::min(existing, kOverwrittenHeadBytes) - used), 0);
+        iovec vectors[2] = {{marker, used}, {const_cast<uint8_t*>(zeros.data()), zeros.size()}};
+        // The zeros only guard against a power cut; where they cannot be
+        // written (a file-size limit below the earlier file's end), the
+        // marker alone gives the earlier file up.
+        if (used > 0 && !writeAllAt(0, vectors) && !writeAllAt(0, {vectors, 1})) {
             noteWriteFailure(errno);
             return false;
         }
@@ -536,13 +545,19 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     }
 
     // Over the earlier file: the body and the next marker go out while the
-    // present marker still covers them; the first 8 bytes then replace the
-    // present marker in one small write.
-    uint8_t head[kHeaderBytes];
+    // present marker still covers them; the head, the first bytes through
+    // the end of the sector that the marker's header lies in, then replaces
+    // the present marker in one small write. That sector is thus written
+    // whole by one write, and a power cut that keeps the new chunk header
+    // keeps the rest of the sector with it (for the header block, the first
+    // sector with the main header), never the earlier file's bytes.
+    const uint64_t headEnd = alignUp(size_ + kHeaderBytes, kSectorBytes);
+    const size_t headBytes = static_cast<size_t>(std::min<uint64_t>(headEnd - size_, total));
+    uint8_t head[kSectorBytes + kHeaderBytes];
     size_t headUsed = 0;
     size_t first = 0;
-    while (headUsed < kHeaderBytes) {
-        const size_t take = std::min(kHeaderBytes - headUsed, vectors[first].iov_len);
+    while (headUsed < headBytes) {
+        const size_t take = std::min(headBytes - headUsed, vectors[first].iov_len);
         std::memcpy(head + headUsed, vectors[first].iov_base, take);
         headUsed += take;
         vectors[first].iov_base = static_cast<uint8_t*>(vectors[first].iov_base) + take;
@@ -556,8 +571,8 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     if (used > 0) {
         vectors[count++] = iovec{marker, used};
     }
-    iovec headVector{head, kHeaderBytes};
-    if ((first < count && !writeSpan(size_ + kHeaderBytes, {vectors + first, count - first})) ||
+    iovec headVector{head, headBytes};
+    if ((first < count && !writeSpan(size_ + headBytes, {vectors + first, count - first})) ||
         !writeAllAt(size_, {&headVector, 1})) {
         rollBack();
         return false;
