@@ -9,7 +9,8 @@
 // complete as it is; a second repair changes nothing; a repair cut short is
 // finished by another. POWER_CUT_SEED, POWER_CUT_DRAWS (images per cut point) and
 // POWER_CUT_LONG_CUTS scale the run (scripts/soak-power-cut.sh); the seed
-// is printed with every failure.
+// is printed with every failure, and POWER_CUT_KEEP=FOLDER keeps the image
+// of the failing cut there.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -234,7 +235,12 @@ TEST_P(PowerCut, RepairKeepsEveryFlushedFrame) {
         checkCut(image, cutImage, synced, reported, lastSync.has_value(), cut >= recording.finishedAt,
                  scenario.frames, tally, draw);
         if (HasFailure()) {
-            break;  // the first failing cut says it all
+            // The first failing cut says it all; POWER_CUT_KEEP names a
+            // folder to keep its image in.
+            if (const char* keep = std::getenv("POWER_CUT_KEEP"); keep != nullptr) {
+                powercut::materialise(cutImage, std::string(keep) + "/cut.avi");
+            }
+            break;
         }
     }
     std::cout << "[ power cut ] " << scenario.name << ": " << tally.cuts << " cuts of "

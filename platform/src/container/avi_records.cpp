@@ -98,17 +98,16 @@ void serialize(const FirstIndexEntry& entry, std::vector<uint8_t>& out) {
     w.u32(entry.size);
 }
 
-uint64_t frameDigest(uint64_t recording, std::span<const uint8_t> frame) {
-    // The size goes into the seed: a frame cut to another length never
-    // keeps its digest.
-    return XXH3_64bits_withSeed(frame.data(), frame.size(), recording ^ frame.size());
+uint64_t frameDigest(std::span<const uint8_t> frame) {
+    // The size is the seed: a frame cut to another length never keeps its
+    // digest.
+    return XXH3_64bits_withSeed(frame.data(), frame.size(), frame.size());
 }
 
-std::optional<uint64_t> frameDigest(uint64_t recording, const ByteSource& source, uint64_t at,
-                                    uint64_t size) {
+std::optional<uint64_t> frameDigest(const ByteSource& source, uint64_t at, uint64_t size) {
     XXH3_state_t state;
     XXH3_INITSTATE(&state);
-    XXH3_64bits_reset_withSeed(&state, recording ^ size);
+    XXH3_64bits_reset_withSeed(&state, size);
     constexpr uint64_t kPiece = 1u << 20;
     std::vector<uint8_t> piece(static_cast<size_t>(std::min(size, kPiece)));
     for (uint64_t done = 0; done < size;) {

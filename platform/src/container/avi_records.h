@@ -168,11 +168,14 @@ constexpr uint32_t kFirstIndexEntryBytes = 16;
 
 // Frame checks tell a whole uncompressed frame from one that a power cut
 // left torn, zeroed or as the frame of a movie written over. The header's
-// recording mark, the data of a 'JUNK' chunk (which every reader skips)
-// right after the main header, in the file's first sector, holds a number
+// recording mark, the data of a 'JUNK' chunk (which every reader skips) in
+// the first stream list after its header, in the file's first sector (a
+// 'JUNK' chunk between the lists of the header list is one that some
+// readers do not take), holds a number
 // drawn when the writer began; each frame is followed by a frame check, the
 // data of another 'JUNK' chunk: that number and a digest of the frame's
-// data under it.
+// data (the same in any recording, so that a frame copied from one
+// recording into another keeps it).
 constexpr uint32_t kRecordingMarkTag = fourcc("frec");
 constexpr uint32_t kRecordingMarkBytes = 12;  // the tag, the number
 
@@ -186,12 +189,11 @@ struct FrameCheck {
 constexpr uint32_t kFrameCheckTag = fourcc("fchk");
 constexpr uint32_t kFrameCheckBytes = 20;  // the tag, the recording, the digest
 
-// The digest of a frame of `recording`.
-uint64_t frameDigest(uint64_t recording, std::span<const uint8_t> frame);
+// The digest of a frame's data.
+uint64_t frameDigest(std::span<const uint8_t> frame);
 // The same, of the `size` bytes of a frame at `at` of `source`, read a piece
 // at a time; nothing when they cannot be read.
-std::optional<uint64_t> frameDigest(uint64_t recording, const ByteSource& source, uint64_t at,
-                                    uint64_t size);
+std::optional<uint64_t> frameDigest(const ByteSource& source, uint64_t at, uint64_t size);
 
 void serialize(const MainHeader& header, std::vector<uint8_t>& out);
 void serialize(const StreamHeader& header, std::vector<uint8_t>& out);

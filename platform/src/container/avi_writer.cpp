@@ -331,7 +331,7 @@ HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes,
     ChunkStatus written = ChunkStatus::ok;
     if (carriesFrameChecks(layout, target)) {
         const auto* frame = static_cast<const uint8_t*>(data);
-        const FrameCheck check{layout.recording, frameDigest(layout.recording, {frame, bytes})};
+        const FrameCheck check{layout.recording, frameDigest({frame, bytes})};
         frameCheck.clear();
         serialize(check, frameCheck);
         written = chunks.appendChunk(target.chunkId, {&part, 1}, kJunkId, frameCheck);

@@ -166,6 +166,13 @@ bool appendStreamList(ChunkWriter& writer, const MemorySink& sink, const FileLay
     if (!appendRecord(writer, kStreamHeaderId, bytes)) {
         return false;
     }
+    if (layout.recording != 0 && &stream == &layout.streams.front()) {
+        bytes.clear();
+        serializeRecordingMark(layout.recording, bytes);
+        if (!appendRecord(writer, kJunkId, bytes)) {
+            return false;
+        }
+    }
     if (!appendRecord(writer, kStreamFormatId, stream.format)) {
         return false;
     }
@@ -246,13 +253,6 @@ bool appendHeaderList(ChunkWriter& writer, const MemorySink& sink, const FileLay
     headerLayout.mainHeader = nextRecordData(sink);
     if (!appendRecord(writer, kMainHeaderId, bytes)) {
         return false;
-    }
-    if (layout.recording != 0) {
-        bytes.clear();
-        serializeRecordingMark(layout.recording, bytes);
-        if (!appendRecord(writer, kJunkId, bytes)) {
-            return false;
-        }
     }
     for (const StreamState& stream : layout.streams) {
         if (!appendStreamList(writer, sink, layout, stream, headerLayout)) {

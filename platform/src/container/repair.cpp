@@ -57,7 +57,6 @@ struct Survey {
     uint64_t keep = 0;           // bytes that stay; the rest is cut away
     bool needsWork = false;      // anything to cut, close or rewrite
     std::string refusal;         // why the file is not repaired
-    bool firstRiffEndFound = false;  // the first RIFF's sizes are findFirstRiffEnd's
 };
 
 bool refuse(Survey& survey, const char* why) {
@@ -94,9 +93,6 @@ const char* readHeaderList(const FileBytes& source, uint64_t at, uint64_t end, F
             if (!main) {
                 return kDamagedHeader;
             }
-        } else if (chunk.id == kJunkId && main && layout.streams.empty() &&
-                   layout.recording == 0 && parseRecordingMark(data)) {
-            layout.recording = *parseRecordingMark(data);
         } else if (chunk.id == kListId && chunk.size >= 4 && le32(data.data()) == kStreamListType) {
             StreamState stream;
             bool header = false;
@@ -120,6 +116,9 @@ const char* readHeaderList(const FileBytes& source, uint64_t at, uint64_t end, F
                     format = true;
                     stream.format.assign(body, body + size);
                     stream.formatSet = true;
+                } else if (id == kJunkId && header && !format && layout.streams.empty() &&
+                           layout.recording == 0 && parseRecordingMark(record)) {
+                    layout.recording = *parseRecordingMark(record);
                 } else if (id == kStreamNameId && format && size > 0) {
                     const size_t length = std::min<size_t>(strnlen(reinterpret_cast<const char*>(body), size),
                                                            sizeof stream.info.szName - 1);
@@ -315,7 +314,6 @@ bool readHeaderBlock(const FileBytes& file, Survey& survey) {
             survey.layout = std::move(*copy);
             survey.layout.riff.moviStart = block.size() - 12;
             findFirstRiffEnd(file, survey.layout);
-            survey.firstRiffEndFound = survey.layout.firstRiffSize != 0;
         }
     }
     FileLayout& layout = survey.layout;
@@ -369,7 +367,7 @@ bool passesFrameCheck(const FileBytes& file, const Chunk& sample, uint64_t at, u
     }
     const std::optional<FrameCheck> check = parseFrameCheck(data);
     return check && check->recording == recording &&
-           frameDigest(recording, file, sample.dataAt(), sample.size) == std::optional(check->digest);
+           frameDigest(file, sample.dataAt(), sample.size) == std::optional(check->digest);
 }
 
 // Whether the idx1 on disk lists the samples found, each where it is and as
@@ -385,6 +383,32 @@ bool firstIndexListsSamples(const FileBytes& file, const Chunk& index,
         const auto entry = parseFirstIndexEntry(data, n);
         if (!entry || entry->chunkId != samples[n].chunkId || entry->offset != samples[n].offset ||
             entry->size != samples[n].size) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the standard index `index` of the RIFF whose movi list starts at
+// `moviStart` lists the stream's samples found in it, each where it is and
+// as large as it is.
+bool standardIndexListsSamples(const FileBytes& file, const Chunk& index, uint64_t moviStart,
+                               const StreamState& stream) {
+    const std::vector<SampleRecord>& samples = stream.riffSamples;
+    std::vector<uint8_t> data;
+    if (uint64_t{index.size} != kStandardIndexHeaderBytes + uint64_t{kStandardIndexEntryBytes} * samples.size() ||
+        !file.read(index.dataAt(), data, index.size)) {
+        return false;
+    }
+    const auto header = parseStandardIndexHeader(data);
+    if (!header || header->chunkId != stream.chunkId || header->entriesInUse != samples.size() ||
+        header->baseOffset != moviStart) {
+        return false;
+    }
+    for (uint32_t n = 0; n < samples.size(); ++n) {
+        const auto entry = parseStandardIndexEntry(data, n);
+        if (!entry || uint64_t{entry->offset} + moviStart != samples[n].position + 8 ||
+            (entry->sizeAndFlag & ~kStandardIndexDeltaFrame) != samples[n].size) {
             return false;
         }
     }
@@ -423,7 +447,8 @@ bool readClosedRiff(const FileBytes& file, const ChunkCodes& codes, uint64_t rif
             const uint64_t duration = std::min<uint64_t>(unitsHere[index->second], UINT32_MAX);
             entries[index->second] =
                 SuperIndexEntry{at, chunk.size + 8, static_cast<uint32_t>(duration)};
-            indexHere[index->second] = true;
+            indexHere[index->second] = standardIndexListsSamples(
+                file, chunk, layout.riff.moviStart, layout.streams[index->second]);
         }
         at += chunkExtent(chunk.size);
     }
@@ -499,11 +524,9 @@ bool readRiffs(const FileBytes& file, Survey& survey) {
         if (closed && riffEnd <= file.size()) {
             const FileLayout before = layout;
             if (!readClosedRiff(file, codes, riffEnd, survey, indexed)) {
-                if (!survey.firstRiffEndFound || !layout.riff.first) {
-                    return false;
-                }
-                // The sizes were found, not read: the RIFF was being closed
-                // when the power went, and is taken up again.
+                // Damaged inside (a power cut as it was being closed, or as
+                // an earlier file was being written over): taken up again
+                // like one without its indexes, as far as it is whole.
                 survey.refusal.clear();
                 indexed = false;
             }

@@ -21,8 +21,9 @@
 // the end marker goes to byte 0 first, and from then on the marker always
 // stands at the end of what was written, covering the rest of the earlier
 // file. An append writes its body and the next marker (both still covered by
-// the present marker) before the 8 bytes that replace the present marker,
-// so a write cut short by a crash never lets the old bytes show through.
+// the present marker) before the head that replaces the present marker, so
+// a write cut short by a crash never lets the old bytes show through. That
+// protocol is EarlierFile's (below), its contract stated there.
 //
 // Large appends can go straight to the device (direct I/O): the whole
 // aligned blocks of the append's largest part are written by DirectWriter
@@ -378,15 +379,69 @@ private:
     int releaseTries_ = 0;
 };
 
+// The end-marker protocol: the bytes of an earlier file that the sink
+// writes over in place instead of truncating it. Its contract, from the
+// first write on: the earlier file's bytes beyond the sink's end are always
+// covered by a marker (a chunk that readers skip to the end of the file)
+// standing at the sink's end, so that a write cut short by a crash never
+// lets them show through; and a power cut never brings the earlier file's
+// headers back, because the first marker goes out with the first bytes of
+// the file zeroed behind it, flushed before any new byte. It plans the
+// writes; FileSink makes them.
+class EarlierFile {
+public:
+    explicit EarlierFile(EndMarker marker) : marker_(marker) {}
+
+    // Whether an earlier file is covered (else it is truncated).
+    bool covered() const { return marker_ != nullptr; }
+    // Whether any of its bytes are left beyond `size`.
+    bool beyond(uint64_t size) const { return end_ > size; }
+    uint64_t end() const { return end_; }
+
+    // The first write, at byte 0 of the `existing` bytes: the marker over
+    // all of them (its bytes in `marker`, their number returned) and the
+    // zeros after it (`zeros`).
+    size_t cover(uint64_t existing, uint8_t (&marker)[8], std::vector<uint8_t>& zeros) {
+        const size_t used = marker_(existing, marker);
+        zeros.assign(static_cast<size_t>(std::min(existing, kOverwrittenHeadBytes) - used), 0);
+        end_ = existing;
+        return used;
+    }
+
+    // For an append of `total` bytes at `size`: the head, the bytes written
+    // last in one write to replace the present marker, through the end of
+    // the sector that the marker's header lies in. That sector is thus
+    // written whole by one write, and a power cut that keeps the new chunk
+    // header keeps the rest of the sector with it (for a file's headers,
+    // its first sector), never the earlier file's bytes.
+    static size_t headBytes(uint64_t size, uint64_t total) {
+        const uint64_t headEnd = alignUp(size + kHeaderBytes, kSectorBytes);
+        return static_cast<size_t>(std::min<uint64_t>(headEnd - size, total));
+    }
+    static constexpr size_t kLargestHead = kSectorBytes + kHeaderBytes;
+
+    // The marker that goes after the append, at `newEnd`.
+    size_t markerAt(uint64_t newEnd, uint8_t (&marker)[8]) const {
+        return marker_(end_ - newEnd, marker);
+    }
+
+    // The bytes from `size` on are gone (cut away, or rolled back).
+    void cutAt(uint64_t size) { end_ = std::min(end_, size); }
+
+private:
+    EndMarker marker_;
+    uint64_t end_ = 0;  // of the earlier file's bytes; at most the sink's end when none are left
+};
+
 class FileSink : public ByteSink {
 public:
     FileSink(int fd, std::string path, bool created, EndMarker marker, bool syncing)
-        : fd_(fd), path_(std::move(path)), created_(created), marker_(marker),
+        : fd_(fd), path_(std::move(path)), created_(created), earlier_(marker),
           syncing_(syncing), nameDurable_(!created) {}
     // Over a file whose first `end` bytes are kept, given up already.
     FileSink(int fd, std::string path, uint64_t end, bool syncing)
         : fd_(fd), path_(std::move(path)), created_(false), committed_(true), size_(end),
-          marker_(nullptr), syncing_(syncing), nameDurable_(true) {}
+          earlier_(nullptr), syncing_(syncing), nameDurable_(true) {}
     ~FileSink() override;
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -415,8 +470,7 @@ private:
     bool created_;            // the file did not exist before this sink
     bool committed_ = false;  // the path's earlier content has been given up
     uint64_t size_ = 0;
-    uint64_t staleEnd_ = 0;  // end of the earlier file's bytes; at most size_ when none are left
-    EndMarker marker_;
+    EarlierFile earlier_;
     bool syncing_;               // sync() flushes (else it does nothing)
     bool nameDurable_;           // the file's name in its folder survives a power cut
     std::string syncFailure_;    // why a flush failed; empty: none has
@@ -457,16 +511,15 @@ bool FileSink::commit() {
         return false;
     }
     const uint64_t existing = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
-    if (existing > 0 && marker_ == nullptr) {
+    if (existing > 0 && !earlier_.covered()) {
         if (!truncateTo(0)) {
             return false;
         }
     } else if (existing > 0) {
         uint8_t marker[8];
-        const size_t used = marker_(existing, marker);
-        const std::vector<uint8_t> zeros(
-            static_cast<size_t>(std::min(existing, kOverwrittenHeadBytes) - used), 0);
-        iovec vectors[2] = {{marker, used}, {const_cast<uint8_t*>(zeros.data()), zeros.size()}};
+        std::vector<uint8_t> zeros;
+        const size_t used = earlier_.cover(existing, marker, zeros);
+        iovec vectors[2] = {{marker, used}, {zeros.data(), zeros.size()}};
         // The zeros only guard against a power cut; where they cannot be
         // written (a file-size limit below the earlier file's end), the
         // marker alone gives the earlier file up.
@@ -474,7 +527,6 @@ bool FileSink::commit() {
             noteWriteFailure(errno);
             return false;
         }
-        staleEnd_ = existing;
     }
     committed_ = true;
     // The earlier content is given up durably before the first new byte
@@ -492,13 +544,13 @@ bool FileSink::truncateTo(uint64_t size) {
 }
 
 bool FileSink::discardStaleBytes() {
-    if (staleEnd_ <= size_) {
+    if (!earlier_.beyond(size_)) {
         return true;
     }
     if (!truncateTo(size_)) {
         return false;
     }
-    staleEnd_ = size_;
+    earlier_.cutAt(size_);
     return true;
 }
 
@@ -527,14 +579,14 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     if (count == 0) {
         return true;
     }
-    if (staleEnd_ > size_ && size_ + total >= staleEnd_) {
+    if (earlier_.beyond(size_) && size_ + total >= earlier_.end()) {
         // The new bytes reach past the earlier file: what is left of it goes
         // first, and this is a plain append at the end.
         if (!discardStaleBytes()) {
             return false;
         }
     }
-    if (staleEnd_ <= size_ || total < kHeaderBytes) {
+    if (!earlier_.beyond(size_) || total < kHeaderBytes) {
         if (!writeSpan(size_, {vectors, count})) {
             rollBack();
             return false;
@@ -545,15 +597,10 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     }
 
     // Over the earlier file: the body and the next marker go out while the
-    // present marker still covers them; the head, the first bytes through
-    // the end of the sector that the marker's header lies in, then replaces
-    // the present marker in one small write. That sector is thus written
-    // whole by one write, and a power cut that keeps the new chunk header
-    // keeps the rest of the sector with it (for the header block, the first
-    // sector with the main header), never the earlier file's bytes.
-    const uint64_t headEnd = alignUp(size_ + kHeaderBytes, kSectorBytes);
-    const size_t headBytes = static_cast<size_t>(std::min<uint64_t>(headEnd - size_, total));
-    uint8_t head[kSectorBytes + kHeaderBytes];
+    // present marker still covers them; the head then replaces the present
+    // marker in one small write.
+    const size_t headBytes = EarlierFile::headBytes(size_, total);
+    uint8_t head[EarlierFile::kLargestHead];
     size_t headUsed = 0;
     size_t first = 0;
     while (headUsed < headBytes) {
@@ -567,7 +614,7 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
         }
     }
     uint8_t marker[8];
-    const size_t used = marker_(staleEnd_ - (size_ + total), marker);
+    const size_t used = earlier_.markerAt(size_ + total, marker);
     if (used > 0) {
         vectors[count++] = iovec{marker, used};
     }
@@ -604,7 +651,7 @@ bool FileSink::writeSpan(uint64_t position, std::span<iovec> vectors) {
     const uint64_t begin = alignUp(largestAt, direct_.blockBytes());
     const uint64_t end = alignDown(largestAt + whole.iov_len, direct_.blockBytes());
     if (end <= begin || end - begin < direct_.minBytes() ||
-        (direct_.automatic() && begin < staleEnd_ && mostlyCached(fd_, begin, end - begin))) {
+        (direct_.automatic() && begin < earlier_.end() && mostlyCached(fd_, begin, end - begin))) {
         return writeAllAt(position, vectors);
     }
     auto* const base = static_cast<uint8_t*>(whole.iov_base);
@@ -697,7 +744,7 @@ bool FileSink::writeAllAt(uint64_t position, std::span<iovec> vectors) {
 void FileSink::rollBack() {
     const int savedErrno = errno;
     sys::ftruncate(fd_, static_cast<off_t>(size_));
-    staleEnd_ = std::min(staleEnd_, size_);
+    earlier_.cutAt(size_);
     errno = savedErrno;
 }
 
