@@ -69,7 +69,12 @@ struct AviWriter::Impl {
     bool refreshHeader();
     bool writeCounts();
     // sample
-    HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+    struct SampleBytes {
+        const void* memory = nullptr;  // the bytes, or
+        const FileRange* file = nullptr;  // where another file holds them
+        size_t size = 0;
+    };
+    HRESULT writeSample(int stream, const SampleBytes& data, bool keyFrame);
     bool syncIfDue(const StreamState& stream);
     // next RIFF
     uint64_t riffLimit() const;
@@ -245,17 +250,22 @@ bool AviWriter::Impl::writeCounts() {
 // Sample: a chunk in the movi list of the RIFF being filled.
 
 HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
-    return impl_->writeSample(stream, data, bytes, keyFrame);
+    if (data == nullptr && bytes > 0) {
+        return AVIERR_BADPARAM;
+    }
+    return impl_->writeSample(stream, Impl::SampleBytes{data, nullptr, bytes}, keyFrame);
 }
 
-HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
+HRESULT AviWriter::writeSample(int stream, const FileRange& data, bool keyFrame) {
+    return impl_->writeSample(stream, Impl::SampleBytes{nullptr, &data, data.size}, keyFrame);
+}
+
+HRESULT AviWriter::Impl::writeSample(int stream, const SampleBytes& data, bool keyFrame) {
+    const size_t bytes = data.size;
     if (finished) {
         return refuse(AVIERR_UNSUPPORTED, "the movie is finished already");
     }
     if (stream < 0 || static_cast<size_t>(stream) >= layout.streams.size()) {
-        return AVIERR_BADPARAM;
-    }
-    if (data == nullptr && bytes > 0) {
         return AVIERR_BADPARAM;
     }
     if (bytes > kMaxSampleBytes) {
@@ -288,7 +298,9 @@ HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes,
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
     }
     const uint64_t position = sink->size();
-    const ChunkStatus written = chunks.appendChunk(target.chunkId, data, bytes);
+    const ChunkStatus written = data.file != nullptr
+                                    ? chunks.appendChunk(target.chunkId, *data.file)
+                                    : chunks.appendChunk(target.chunkId, data.memory, bytes);
     if (written == ChunkStatus::tooLarge) {
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
     }

@@ -79,6 +79,9 @@ public:
     // the sink's reason, a refusal of the writer's own its reason
     // (failure_reason.h).
     HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+    // The same with the sample's bytes copied from another file, without
+    // passing through memory where the system allows (ByteSink::appendCopy).
+    HRESULT writeSample(int stream, const FileRange& data, bool keyFrame);
 
     // Whether anything was given to be written: a stream's format or a
     // sample.

@@ -78,6 +78,8 @@ bool readStreamList(std::span<const uint8_t> list, uint64_t listDataAt, Survey& 
             }
         } else if (chunk.id == kStreamFormatId && stream.format.empty()) {
             stream.format.assign(data.begin(), data.end());
+        } else if (chunk.id == kStreamNameId && stream.name.empty()) {
+            stream.name.assign(data.begin(), std::find(data.begin(), data.end(), uint8_t{0}));
         } else if (chunk.id == kSuperIndexId || chunk.id == kJunkId) {
             uint32_t capacity = 0;
             const auto parsed = parseSuperIndexHeader(data, &capacity);

@@ -20,6 +20,7 @@ struct FoundStream {
     StreamHeader header;
     uint64_t headerAt = 0;  // of the strh data (0: headers to be written)
     std::vector<uint8_t> format;
+    std::string name;  // from its 'strn', or empty
     uint64_t superIndexAt = 0;  // the 'indx' chunk (or the 'JUNK' kept for it); 0: none
     uint32_t superIndexCapacity = 0;
     std::vector<SuperIndexEntry> superIndex;  // entries in use

@@ -33,7 +33,7 @@ private:
     std::span<const uint8_t> bytes_;
 };
 
-// A file open for reading, read with pread.
+// A file open for reading, read with pread through the file-system seam.
 class FileSource : public ByteSource {
 public:
     FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}

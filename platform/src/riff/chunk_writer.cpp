@@ -111,6 +111,19 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> p
     return sink_.append({all, used}) ? ChunkStatus::ok : ChunkStatus::writeFailed;
 }
 
+ChunkStatus ChunkWriter::appendChunk(uint32_t id, const FileRange& data) {
+    if (data.size > kMaxChunkSize) {
+        return ChunkStatus::tooLarge;
+    }
+    uint8_t header[8];
+    storeLE32(header, id);
+    storeLE32(header + 4, static_cast<uint32_t>(data.size));
+    const ConstBuffer head{header, sizeof header};
+    const ConstBuffer pad{&kPadByte, (data.size & 1) != 0 ? size_t{1} : size_t{0}};
+    return sink_.appendCopy({&head, 1}, data, {&pad, 1}) ? ChunkStatus::ok
+                                                         : ChunkStatus::writeFailed;
+}
+
 ChunkStatus ChunkWriter::appendChunk(uint32_t id, const void* data, size_t bytes) {
     const ConstBuffer part{data, bytes};
     return appendChunk(id, {&part, 1});

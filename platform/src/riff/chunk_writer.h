@@ -61,6 +61,8 @@ public:
     // are, never copied.
     ChunkStatus appendChunk(uint32_t id, std::span<const ConstBuffer> parts);
     ChunkStatus appendChunk(uint32_t id, const void* data, size_t bytes);
+    // The same with the data copied from another file (ByteSink::appendCopy).
+    ChunkStatus appendChunk(uint32_t id, const FileRange& data);
 
     ByteSink& sink() { return sink_; }
 
