@@ -189,6 +189,10 @@ std::string codeText(uint32_t code) {
     return code == 0 ? std::string("none") : "'" + text + "'";
 }
 
+std::string codecText(uint32_t compression) {
+    return compression == 0 ? std::string("uncompressed") : codeText(compression);
+}
+
 // The frame rate as a decimal number ("25", "29.97"); "no" without one.
 std::string framesPerSecond(const StreamHeader& header) {
     if (header.scale == 0) {
@@ -220,8 +224,8 @@ std::string difference(const Input& first, const Input& other) {
                    std::to_string(fa->height);
         }
         if (fa->compression != fb->compression) {
-            return b + ": its codec is " + codeText(fb->compression) + ", but " + a + "'s is " +
-                   codeText(fa->compression);
+            return b + ": its codec is " + codecText(fb->compression) + ", but " + a + "'s is " +
+                   codecText(fa->compression);
         }
         if (fa->bitCount != fb->bitCount) {
             return b + ": " + std::to_string(fb->bitCount) + " bits a pixel, but " + a + " has " +
