@@ -116,6 +116,29 @@ std::unordered_map<uint64_t, bool> indexedKeyFrames(const Input& input) {
     return flags;
 }
 
+// The key-frame flag of each sample: as the indexes say, or the probe for
+// a sample that no index lists. A first frame counts as a key frame only
+// when, for the codecs whose key frames the probe knows, the bitstream
+// agrees.
+void readKeyFrames(Input& input) {
+    const std::unordered_map<uint64_t, bool> flags = indexedKeyFrames(input);
+    bool first = true;
+    for (const recovery::FoundRiff& riff : input.survey.riffs) {
+        for (const recovery::FoundSample& sample : riff.samples) {
+            const auto flag = flags.find(sample.at);
+            bool key = flag != flags.end()
+                           ? flag->second
+                           : recovery::isKeyFrame(*input.file, input.stream(), sample, first);
+            if (first) {
+                key = key && sample.size > 0 &&
+                      recovery::isKeyFrame(*input.file, input.stream(), sample, true);
+            }
+            input.keyFrames.push_back(key);
+            first = false;
+        }
+    }
+}
+
 // Reads the input through: a finished movie of one video stream with at
 // least one frame, a key frame first. False with the refusal in `report`.
 bool surveyInput(Input& input, JoinReport& report) {
@@ -131,11 +154,13 @@ bool surveyInput(Input& input, JoinReport& report) {
         refuse(report, name + " cannot be joined: " + input.survey.refusal);
         return false;
     }
-    if (!recovery::planRepair(*input.file, input.survey, plan, why) ||
-        !recovery::planIsDone(*input.file, plan)) {
-        refuse(report, name + " was never finished (its recording was cut off)" +
-                           (why.empty() ? std::string() : ": " + why) +
-                           "; repair it before joining it");
+    if (!recovery::planRepair(*input.file, input.survey, plan, why)) {
+        refuse(report, name + " cannot be joined: " + why);
+        return false;
+    }
+    if (!recovery::planIsDone(*input.file, plan)) {
+        refuse(report, name + " was never finished (its recording was cut off); repair it "
+                              "before joining it");
         report.cutOff = name;
         return false;
     }
@@ -147,24 +172,7 @@ bool surveyInput(Input& input, JoinReport& report) {
                            ": only movies of one video stream, without sound, can be joined");
         return false;
     }
-    const std::unordered_map<uint64_t, bool> flags = indexedKeyFrames(input);
-    bool first = true;
-    for (const recovery::FoundRiff& riff : input.survey.riffs) {
-        for (const recovery::FoundSample& sample : riff.samples) {
-            const auto flag = flags.find(sample.at);
-            bool key = flag != flags.end()
-                           ? flag->second
-                           : recovery::isKeyFrame(*input.file, input.stream(), sample, first);
-            // A first frame is taken for a key frame only when the bitstream
-            // agrees, for the codecs whose key frames the probe knows.
-            if (first) {
-                key = key && sample.size > 0 &&
-                      recovery::isKeyFrame(*input.file, input.stream(), sample, true);
-            }
-            input.keyFrames.push_back(key);
-            first = false;
-        }
-    }
+    readKeyFrames(input);
     if (input.keyFrames.empty()) {
         refuse(report, name + " holds no frame");
         return false;
