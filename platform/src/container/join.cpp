@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -102,14 +103,24 @@ std::unordered_map<uint64_t, bool> indexedKeyFrames(const Input& input) {
             if (!input.file->read(chunk.dataAt(), data, chunk.size)) {
                 continue;
             }
+            // The first sample's entry tells which the offsets count from.
+            std::optional<uint64_t> base;
             for (uint32_t n = 0;; ++n) {
                 const auto entry = parseFirstIndexEntry(data, n);
+                uint16_t stream = 0;
                 if (!entry) {
                     break;
                 }
-                const bool key = (entry->flags & kIndexKeyFrame) != 0;
-                flags.try_emplace(riff.moviAt + 8 + uint64_t{entry->offset}, key);
-                flags.try_emplace(entry->offset, key);
+                if (!recovery::isSampleId(entry->chunkId, stream)) {
+                    continue;
+                }
+                if (!base) {
+                    const uint64_t fromMovi = riff.moviAt + 8;
+                    base = recovery::sampleAt(riff, fromMovi + entry->offset) != nullptr
+                               ? fromMovi
+                               : 0;
+                }
+                flags.try_emplace(*base + entry->offset, (entry->flags & kIndexKeyFrame) != 0);
             }
         }
     }
