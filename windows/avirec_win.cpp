@@ -98,6 +98,9 @@ const char* inapplicable(const RecorderOptions& options) {
     if (!options.repair.empty()) {
         return "--repair does not apply: repair the movie with avirec on Linux";
     }
+    if (!options.join.empty()) {
+        return "--join does not apply: join the movies with avirec on Linux";
+    }
     if (!options.progress.empty()) {
         return "--progress does not apply: the event lines on standard output show progress";
     }

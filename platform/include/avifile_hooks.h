@@ -1,14 +1,15 @@
 // Settings and services of the portable AVIFile layer for host programs:
-// how files are written, why a call failed, repairing a cut-off recording
-// and the compressors on offer. None of this exists on the real platform;
-// the plug-in never uses it. The switches that only tests use (refusals,
-// failures, counters) are in avifile_test_hooks.h, and only the test build
-// of the library has them.
+// how files are written, why a call failed, repairing a cut-off recording,
+// joining recordings and the compressors on offer. None of this exists on
+// the real platform; the plug-in never uses it. The switches that only tests
+// use (refusals, failures, counters) are in avifile_test_hooks.h, and only
+// the test build of the library has them.
 #ifndef AVIFILE_HOOKS_H
 #define AVIFILE_HOOKS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,43 @@ struct RepairOptions {
 };
 AVIFILE_HOOK_API RepairReport repairRecording(const char* path,
                                               const RepairOptions& options = {});
+
+// Joining recordings: one movie holding every frame of the inputs in their
+// order, each frame's bytes copied as they are (never decoded), inside the
+// system where it allows (copy_file_range), with the key-frame flags of the
+// inputs' indexes. The inputs must be finished movies of one video stream
+// each, agree on the stream format (the same 'strf' bytes, handler, rate and
+// scale) and start with a key frame; all of them are read before anything is
+// written, and a mismatch is refused naming the input and the field. The
+// movie is written as any recording of this layer (its counts current after
+// every frame, extension RIFFs past the RIFF limit) at OUTPUT.part, which
+// becomes OUTPUT only once it is complete: a join that is refused or fails
+// leaves no OUTPUT.part and an existing OUTPUT as it was; one that is killed
+// leaves OUTPUT.part, which repairRecording finishes with the frames copied
+// so far. The inputs are only read.
+enum class JoinOutcome {
+    Joined,
+    Refused,  // the inputs cannot be joined, or the output not written; nothing was written
+    Failed,   // writing failed part-way; nothing was left behind
+    Stopped,  // keepGoing said to stop; nothing was left behind
+};
+struct JoinReport {
+    JoinOutcome outcome = JoinOutcome::Refused;
+    std::string message;  // for the user: what was done, or why not
+    int64_t frames = 0;   // frames in the movie written (or copied before it failed)
+    std::string cutOff;   // an input refused because it was never finished, or empty
+};
+struct JoinOptions {
+    // Whether an existing OUTPUT (and an OUTPUT.part left by a join that was
+    // killed) may be replaced; the caller asks the user. Otherwise refused.
+    bool replace = false;
+    // Called after each frame with the frames copied so far and in all;
+    // false stops the join. Unset: never stops.
+    std::function<bool(int64_t copied, int64_t total)> keepGoing;
+};
+AVIFILE_HOOK_API JoinReport joinRecordings(const char* output,
+                                           const std::vector<std::string>& inputs,
+                                           const JoinOptions& options = {});
 
 // A compressor on offer: four-character code, the short name that
 // VFW_COMPRESSOR takes, a description for people, and whether decoding gives

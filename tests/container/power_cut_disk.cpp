@@ -186,6 +186,11 @@ ssize_t PowerCutDisk::pread(int fd, void* data, size_t size, off_t at) {
     return real().pread(fd, data, size, at);
 }
 
+ssize_t PowerCutDisk::copyFileRange(int, off_t*, int, off_t*, size_t) {
+    errno = ENOSYS;
+    return -1;
+}
+
 int PowerCutDisk::ftruncate(int fd, off_t size) {
     if (watched(fd)) {
         if (const int error = failure(Call::Truncate, static_cast<uint64_t>(size), 0)) {

@@ -70,6 +70,9 @@ public:
     ssize_t pwritev(int fd, const iovec* vectors, int count, off_t at) override;
     ssize_t pwrite(int fd, const void* data, size_t size, off_t at) override;
     ssize_t pread(int fd, void* data, size_t size, off_t at) override;
+    // Copies inside the system are not taken (ENOSYS), so that the bytes of a
+    // copy reach the disk as writes that it logs.
+    ssize_t copyFileRange(int in, off_t* inAt, int out, off_t* outAt, size_t length) override;
     int ftruncate(int fd, off_t size) override;
     int fallocate(int fd, int mode, off_t at, off_t length) override;
     int fdatasync(int fd) override;

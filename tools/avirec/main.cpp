@@ -1,4 +1,5 @@
 // avirec: records a movie through the AVI movie-writer plug-in.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,6 +101,59 @@ int repair(const std::string& path, const RecorderOptions& options) {
     }
     return fail("repairing " + path + " failed: " + report.message +
                 "; the file is still readable, and repairing again may finish it");
+}
+
+// Joins the movies named after --join into one; says what was done, or why
+// not. The output and its partial file are checked against the inputs
+// first, and an existing output is asked about as for a recording.
+int join(const RecorderOptions& options) {
+    std::vector<NamedFile> files;
+    files.push_back({"the joined movie", options.output, -1, true});
+    files.push_back({"the joined movie's partial file", options.output + ".part", -1, true});
+    for (const std::string& input : options.inputs) {
+        files.push_back({"the movie to join", input, -1, false});
+    }
+    std::string error;
+    if (!refuseClashingFiles(files, error)) {
+        std::fprintf(stderr, "avirec: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (!mayWriteFiles("avirec", options, error)) {
+        return fail(error);
+    }
+    if (!installStopHandlers()) {
+        return fail("cannot install the handlers of Ctrl-C and SIGTERM");
+    }
+    avifile::JoinOptions joinOptions;
+    // Past mayWriteFiles, an existing output was allowed (-y, or the user's
+    // yes); a partial file left by a killed join is replaced with -y only.
+    struct stat existing {};
+    joinOptions.replace =
+        options.overwrite == Overwrite::Always || ::stat(options.output.c_str(), &existing) == 0;
+    joinOptions.keepGoing = [](int64_t, int64_t) { return !stopRequested(); };
+    const avifile::JoinReport report = avifile::joinRecordings(options.output.c_str(),
+                                                               options.inputs, joinOptions);
+    switch (report.outcome) {
+        case avifile::JoinOutcome::Joined:
+            if (options.verbosity > 0) {
+                std::fprintf(stderr, "avirec: joined %zu %s into %s: %lld frames\n",
+                             options.inputs.size(), options.inputs.size() == 1 ? "movie" : "movies",
+                             options.output.c_str(),
+                             static_cast<long long>(report.frames));
+            }
+            return 0;
+        case avifile::JoinOutcome::Refused:
+            return fail(report.message +
+                        (report.cutOff.empty() ? std::string()
+                                               : " (avirec --repair " + report.cutOff + ")") +
+                        "; " + options.output + " was not written");
+        case avifile::JoinOutcome::Stopped:
+            fail(report.message + "; " + options.output + " was not written");
+            return kExitSignal + stopSignal();
+        case avifile::JoinOutcome::Failed:
+            break;
+    }
+    return fail(report.message + "; " + options.output + " was not written");
 }
 
 void applyPreferences(const RecorderOptions& options) {
@@ -204,6 +258,9 @@ int record(int argc, char** argv, const StandardDescriptors& standard) {
     }
     if (!options.repair.empty()) {
         return repair(options.repair, options);
+    }
+    if (!options.join.empty()) {
+        return join(options);
     }
     av_log_set_level(options.verbosity == 0   ? AV_LOG_FATAL
                      : options.verbosity == 1 ? AV_LOG_ERROR

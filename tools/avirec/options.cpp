@@ -146,6 +146,12 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
             return false;
         }
         options.repairLike = value;
+    } else if (name == "--join") {
+        if (value.empty()) {
+            error = "--join needs the movie to write, then the movies to join";
+            return false;
+        }
+        options.join = value;
     } else if (name == "--output") {
         if (value.empty()) {
             error = "--output needs the file the repaired movie goes to";
@@ -160,7 +166,7 @@ bool applyValue(std::string_view name, const std::string& value, RecorderOptions
 // Long options without a short form.
 enum LongOnly {
     kSize = 256, kFrames, kFps, kName, kCodec, kPlugin, kRawGbrp, kRaw, kRepair, kListCodecs,
-    kProgress, kNoSort, kRawOut, kLike, kOutput
+    kProgress, kNoSort, kRawOut, kLike, kOutput, kJoin
 };
 
 const option kLongOptions[] = {
@@ -185,6 +191,7 @@ const option kLongOptions[] = {
     {"raw-out", required_argument, nullptr, kRawOut},
     {"like", required_argument, nullptr, kLike},
     {"output", required_argument, nullptr, kOutput},
+    {"join", required_argument, nullptr, kJoin},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -203,10 +210,43 @@ std::string writtenOption(const char* argument) {
     return text.substr(0, text.find('='));
 }
 
+// --join OUT IN...: the inputs are the names; nothing is recorded, so the
+// options of a recording are refused rather than ignored.
+bool checkJoin(const std::vector<std::string>& positional, RecorderOptions& options,
+               std::string& error) {
+    const char* recording = !options.repair.empty()       ? "--repair"
+                            : !options.repairLike.empty()   ? "--like"
+                            : !options.repairOutput.empty() ? "--output"
+                            : options.codec                 ? "--codec"
+                            : options.sizeGiven             ? "--size"
+                            : options.framesGiven           ? "--frames"
+                            : options.fps                   ? "--fps"
+                            : options.name                  ? "--name"
+                            : !options.rawFormat.empty()    ? "--raw"
+                            : !options.progress.empty()     ? "--progress"
+                            : !options.rawOut.empty()       ? "--raw-out"
+                                                            : nullptr;
+    if (recording != nullptr) {
+        error = std::string(recording) + " does not go with --join, which copies the frames as "
+                                         "they are";
+        return false;
+    }
+    if (positional.empty()) {
+        error = "--join " + options.join + " needs the movies to join, in their order";
+        return false;
+    }
+    options.output = options.join;
+    options.inputs = positional;
+    return true;
+}
+
 bool checkCombination(const std::vector<std::string>& positional, RecorderOptions& options,
                       std::string& error) {
     if (options.listCodecs || options.help || options.version) {
         return true;
+    }
+    if (!options.join.empty()) {
+        return checkJoin(positional, options, error);
     }
     if (!options.repair.empty()) {
         if (!positional.empty()) {
@@ -391,6 +431,7 @@ bool mayWriteFiles(const char* program, const RecorderOptions& options, std::str
 
 std::string usageText() {
     return R"(Usage: avirec [options] OUTPUT.avi [INPUT...]
+       avirec --join OUTPUT.avi MOVIE.avi...
 
 Records a movie through the AVI movie-writer plug-in, as a host program does.
 Without inputs it records an animated test picture. INPUTs are image files
@@ -441,6 +482,14 @@ Other:
                     in place unless --output is given
   --output NEW      with --repair: write the repaired movie to NEW and leave
                     FILE as it is (-y and -n govern an existing NEW)
+  --join OUTPUT     write OUTPUT, one movie of every frame of the movies
+                    named after it, in their order, copied as they are (never
+                    decoded), and record nothing; they must be finished
+                    movies of one video stream with the same size, codec,
+                    format and rate, each starting with a key frame. Written
+                    as OUTPUT.part and renamed to OUTPUT when complete (-y and
+                    -n govern an existing OUTPUT); if avirec is killed,
+                    avirec --repair OUTPUT.part finishes what was copied
   --like COMPLETE   with --repair, for a movie whose headers were never
                     written: take them from COMPLETE, a finished movie
                     recorded with the same settings; without it, --size
@@ -458,7 +507,8 @@ Ctrl-C or SIGTERM stops the recording and closes the movie with the frames
 written so far; a second Ctrl-C ends at once (avirec --repair finishes it).
 
 Exit status: 0 when every frame was written, 1 when the movie could not be
-created, an input failed or a frame failed, 2 for bad arguments, 130 after
-Ctrl-C and 143 after SIGTERM.
+created, an input failed or a frame failed (for --join: the movies were
+refused or the join failed), 2 for bad arguments, 130 after Ctrl-C and 143
+after SIGTERM.
 )";
 }

@@ -34,6 +34,7 @@ struct RecorderOptions {
     std::string repair;               // a movie to finish after its writer died, or empty
     std::string repairLike;           // --like: a complete movie to take the headers from
     std::string repairOutput;         // --output: where the repaired movie goes; empty: in place
+    std::string join;                 // --join: the movie that the inputs are joined into, or empty
 };
 
 // Reads the arguments (the C library may reorder argv, putting the options

@@ -73,7 +73,13 @@ struct AviWriter::Impl {
     bool refreshHeader();
     bool writeCounts();
     // sample
-    HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+    struct SampleBytes {
+        const void* memory = nullptr;  // the bytes, or
+        const FileRange* file = nullptr;  // where another file holds them
+        size_t size = 0;
+        std::optional<uint64_t> digest;  // of a frame in another file, when known
+    };
+    HRESULT writeSample(int stream, const SampleBytes& data, bool keyFrame);
     bool syncIfDue(const StreamState& stream);
     // next RIFF
     uint64_t riffLimit() const;
@@ -284,17 +290,24 @@ bool AviWriter::Impl::writeCounts() {
 // Sample: a chunk in the movi list of the RIFF being filled.
 
 HRESULT AviWriter::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
-    return impl_->writeSample(stream, data, bytes, keyFrame);
+    if (data == nullptr && bytes > 0) {
+        return AVIERR_BADPARAM;
+    }
+    return impl_->writeSample(stream, Impl::SampleBytes{data, nullptr, bytes, std::nullopt}, keyFrame);
 }
 
-HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes, bool keyFrame) {
+HRESULT AviWriter::writeSample(int stream, const FileRange& data, bool keyFrame,
+                               std::optional<uint64_t> digest) {
+    return impl_->writeSample(stream, Impl::SampleBytes{nullptr, &data, data.size, digest},
+                              keyFrame);
+}
+
+HRESULT AviWriter::Impl::writeSample(int stream, const SampleBytes& data, bool keyFrame) {
+    const size_t bytes = data.size;
     if (finished) {
         return refuse(AVIERR_UNSUPPORTED, "the movie is finished already");
     }
     if (stream < 0 || static_cast<size_t>(stream) >= layout.streams.size()) {
-        return AVIERR_BADPARAM;
-    }
-    if (data == nullptr && bytes > 0) {
         return AVIERR_BADPARAM;
     }
     if (bytes > kMaxSampleBytes) {
@@ -327,16 +340,28 @@ HRESULT AviWriter::Impl::writeSample(int stream, const void* data, size_t bytes,
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));
     }
     const uint64_t position = sink->size();
-    const ConstBuffer part{data, bytes};
     ChunkStatus written = ChunkStatus::ok;
     if (carriesFrameChecks(layout, target)) {
-        const auto* frame = static_cast<const uint8_t*>(data);
-        const FrameCheck check{layout.recording, frameDigest({frame, bytes})};
+        std::optional<uint64_t> digest = data.digest;
+        if (data.file == nullptr) {
+            digest = frameDigest({static_cast<const uint8_t*>(data.memory), bytes});
+        } else if (!digest) {
+            const FileRange& range = *data.file;
+            digest = frameDigest(FileSource(range.fd, range.offset + range.size), range.offset,
+                                 range.size);
+        }
+        if (!digest) {
+            return refuse(AVIERR_FILEREAD, "the frame to be copied could not be read");
+        }
         frameCheck.clear();
-        serialize(check, frameCheck);
-        written = chunks.appendChunk(target.chunkId, {&part, 1}, kJunkId, frameCheck);
+        serialize(FrameCheck{layout.recording, *digest}, frameCheck);
+        const ConstBuffer part{data.memory, bytes};
+        written = data.file != nullptr
+                      ? chunks.appendChunk(target.chunkId, *data.file, kJunkId, frameCheck)
+                      : chunks.appendChunk(target.chunkId, {&part, 1}, kJunkId, frameCheck);
     } else {
-        written = chunks.appendChunk(target.chunkId, {&part, 1});
+        written = data.file != nullptr ? chunks.appendChunk(target.chunkId, *data.file)
+                                       : chunks.appendChunk(target.chunkId, data.memory, bytes);
     }
     if (written == ChunkStatus::tooLarge) {
         return refuse(AVIERR_BADSIZE, sampleTooLarge(bytes));

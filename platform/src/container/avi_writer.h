@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "avifile.h"
 #include "riff/byte_sink.h"
@@ -83,6 +84,13 @@ public:
     // the sink's reason, a refusal of the writer's own its reason
     // (failure_reason.h).
     HRESULT writeSample(int stream, const void* data, size_t bytes, bool keyFrame);
+    // The same with the sample's bytes copied from another file, without
+    // passing through memory where the system allows (ByteSink::appendCopy).
+    // An uncompressed frame's check takes `digest` (frameDigest of its bytes,
+    // as the frame check of the file it comes from holds it), else its bytes
+    // are read for it.
+    HRESULT writeSample(int stream, const FileRange& data, bool keyFrame,
+                        std::optional<uint64_t> digest = std::nullopt);
 
     // Whether anything was given to be written: a stream's format or a
     // sample.

@@ -78,6 +78,8 @@ bool readStreamList(std::span<const uint8_t> list, uint64_t listDataAt, Survey& 
             }
         } else if (chunk.id == kStreamFormatId && stream.format.empty()) {
             stream.format.assign(data.begin(), data.end());
+        } else if (chunk.id == kStreamNameId && stream.name.empty()) {
+            stream.name.assign(data.begin(), std::find(data.begin(), data.end(), uint8_t{0}));
         } else if (chunk.id == kSuperIndexId || chunk.id == kJunkId) {
             uint32_t capacity = 0;
             const auto parsed = parseSuperIndexHeader(data, &capacity);
@@ -162,6 +164,12 @@ bool readHeaderList(const ByteSource& file, const Chunk& hdrl, Survey& survey, s
 uint64_t FoundStream::units(int64_t chunks, uint64_t chunkBytes) const {
     return header.sampleSize > 0 && !isVideo() ? chunkBytes / header.sampleSize
                                                : static_cast<uint64_t>(chunks);
+}
+
+const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at) {
+    const auto found = std::lower_bound(riff.samples.begin(), riff.samples.end(), at,
+                                        [](const FoundSample& s, uint64_t a) { return s.at < a; });
+    return found != riff.samples.end() && found->at == at ? &*found : nullptr;
 }
 
 bool isSampleId(uint32_t id, uint16_t& stream) {
@@ -307,13 +315,6 @@ uint64_t samplesEnd(const FoundRiff& riff) {
     }
     const FoundSample& last = riff.samples.back();
     return last.at + 8 + uint64_t{last.size};
-}
-
-// The sample whose chunk header is at `at`, or null.
-const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at) {
-    const auto found = std::lower_bound(riff.samples.begin(), riff.samples.end(), at,
-                                        [](const FoundSample& s, uint64_t a) { return s.at < a; });
-    return found != riff.samples.end() && found->at == at ? &*found : nullptr;
 }
 
 bool readChunkData(const ByteSource& file, const Chunk& chunk, std::vector<uint8_t>& out) {

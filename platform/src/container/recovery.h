@@ -20,6 +20,7 @@ struct FoundStream {
     StreamHeader header;
     uint64_t headerAt = 0;  // of the strh data (0: headers to be written)
     std::vector<uint8_t> format;
+    std::string name;  // from its 'strn', or empty
     uint64_t superIndexAt = 0;  // the 'indx' chunk (or the 'JUNK' kept for it); 0: none
     uint32_t superIndexCapacity = 0;
     std::vector<SuperIndexEntry> superIndex;  // entries in use
@@ -137,6 +138,9 @@ void repairAnyRecording(const ByteSource& file, const char* path, const RepairOp
 // by this layer's writer, its samples byte for byte.
 void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
                RepairReport& report);
+
+// The sample of the RIFF whose chunk header is at `at`, or null.
+const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at);
 
 // Chunk codes of samples: 'NN' then the kind ('db', 'dc', 'wb', ...).
 bool isSampleId(uint32_t id, uint16_t& stream);

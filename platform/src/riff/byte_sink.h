@@ -17,6 +17,17 @@ struct ConstBuffer {
     size_t size;
 };
 
+// Bytes of another file open for reading: `size` bytes from `offset` on.
+struct FileRange {
+    int fd = -1;
+    uint64_t offset = 0;
+    size_t size = 0;
+};
+
+// Reads the bytes of `range` into `out`; false, with the reason, when they
+// cannot be read whole.
+bool readRange(const FileRange& range, void* out);
+
 // Fills `marker` with the bytes (at most 8) that tell a reader to skip the
 // `staleBytes` bytes left from an earlier file beyond the end; returns how
 // many bytes it used.
@@ -37,6 +48,14 @@ public:
     // failure, false; the sink's end is then back where it was before the
     // call.
     virtual bool append(std::span<const ConstBuffer> parts) = 0;
+
+    // Appends `head`, the bytes of `range`, then `tail`, all or nothing as
+    // append does. This one reads the range into memory and appends it; a
+    // file sink copies it inside the system where the system can, so that
+    // the bytes never pass through the process. A range that cannot be read
+    // whole fails the call with the reason.
+    virtual bool appendCopy(std::span<const ConstBuffer> head, const FileRange& range,
+                            std::span<const ConstBuffer> tail);
 
     // Overwrites bytes already written (or extends the end).
     virtual bool writeAt(uint64_t position, const void* data, size_t size) = 0;

@@ -26,20 +26,7 @@ bool MemorySource::read(uint64_t at, void* out, size_t count) const {
 }
 
 bool FileSource::read(uint64_t at, void* out, size_t count) const {
-    if (at > size_ || count > size_ - at) {
-        return false;
-    }
-    auto* target = static_cast<uint8_t*>(out);
-    while (count > 0) {
-        const ssize_t got = sys::pread(fd_, target, count, static_cast<off_t>(at));
-        if (got <= 0) {
-            return false;
-        }
-        target += got;
-        at += static_cast<uint64_t>(got);
-        count -= static_cast<size_t>(got);
-    }
-    return true;
+    return at <= size_ && count <= size_ - at && sys::readAll(fd_, out, count, at);
 }
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const char* path, std::string& why) {

@@ -9,6 +9,12 @@ namespace {
 
 const uint8_t kPadByte = 0;
 
+// A chunk's 8-byte header: its id and the size of its data.
+void fillChunkHeader(uint32_t id, uint32_t size, uint8_t (&header)[8]) {
+    storeLE32(header, id);
+    storeLE32(header + 4, size);
+}
+
 // Appends a chunk or list header; `token` then marks where it starts.
 ChunkStatus appendHeader(ByteSink& sink, const uint8_t* header, size_t size, ChunkToken& token) {
     const ConstBuffer part{header, size};
@@ -24,8 +30,7 @@ ChunkStatus appendHeader(ByteSink& sink, const uint8_t* header, size_t size, Chu
 
 ChunkStatus ChunkWriter::begin(uint32_t id, ChunkToken& token, uint32_t placeholderSize) {
     uint8_t header[8];
-    storeLE32(header, id);
-    storeLE32(header + 4, placeholderSize);
+    fillChunkHeader(id, placeholderSize, header);
     return appendHeader(sink_, header, sizeof header, token);
 }
 
@@ -89,11 +94,9 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> p
         return ChunkStatus::tooLarge;
     }
     uint8_t header[8];
-    storeLE32(header, id);
-    storeLE32(header + 4, static_cast<uint32_t>(dataBytes));
+    fillChunkHeader(id, static_cast<uint32_t>(dataBytes), header);
     uint8_t thenHeader[8];
-    storeLE32(thenHeader, thenId);
-    storeLE32(thenHeader + 4, static_cast<uint32_t>(then.size()));
+    fillChunkHeader(thenId, static_cast<uint32_t>(then.size()), thenHeader);
 
     // Header, data and pad go to the sink together: one call, so that a
     // failure never leaves half a chunk behind.
@@ -124,6 +127,28 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> p
         }
     }
     return sink_.append({all, used}) ? ChunkStatus::ok : ChunkStatus::writeFailed;
+}
+
+ChunkStatus ChunkWriter::appendChunk(uint32_t id, const FileRange& data, uint32_t thenId,
+                                     std::span<const uint8_t> then) {
+    if (data.size > kMaxChunkSize || then.size() > kMaxChunkSize) {
+        return ChunkStatus::tooLarge;
+    }
+    uint8_t header[8];
+    fillChunkHeader(id, static_cast<uint32_t>(data.size), header);
+    uint8_t thenHeader[8];
+    fillChunkHeader(thenId, static_cast<uint32_t>(then.size()), thenHeader);
+    const ConstBuffer head{header, sizeof header};
+    ConstBuffer tail[4];
+    size_t used = 0;
+    tail[used++] = ConstBuffer{&kPadByte, (data.size & 1) != 0 ? size_t{1} : size_t{0}};
+    if (thenId != 0) {
+        tail[used++] = ConstBuffer{thenHeader, sizeof thenHeader};
+        tail[used++] = ConstBuffer{then.data(), then.size()};
+        tail[used++] = ConstBuffer{&kPadByte, (then.size() & 1) != 0 ? size_t{1} : size_t{0}};
+    }
+    return sink_.appendCopy({&head, 1}, data, {tail, used}) ? ChunkStatus::ok
+                                                             : ChunkStatus::writeFailed;
 }
 
 ChunkStatus ChunkWriter::appendChunk(uint32_t id, const void* data, size_t bytes) {

@@ -65,6 +65,10 @@ public:
     // holding `then`: both chunks reach the sink, or neither.
     ChunkStatus appendChunk(uint32_t id, std::span<const ConstBuffer> parts, uint32_t thenId,
                             std::span<const uint8_t> then);
+    // The same with the data copied from another file (ByteSink::appendCopy),
+    // and the second chunk when `thenId` is not 0.
+    ChunkStatus appendChunk(uint32_t id, const FileRange& data, uint32_t thenId = 0,
+                            std::span<const uint8_t> then = {});
 
     ByteSink& sink() { return sink_; }
 

@@ -40,6 +40,11 @@
 // the switch is CacheRelease's job (below). A file system that refuses the
 // first direct write gets buffered writes from then on.
 //
+// A copy from another file (appendCopy, the join's frames) goes from file
+// to file inside the system with copy_file_range, or, where the system will
+// not copy between the two files, through a buffer of the sink's own; it is
+// an append like any other, rolled back when it fails.
+//
 // Flushing (sync) makes what was written durable; for a new file the folder
 // is flushed first, so that its name survives too. A failed flush is final
 // for the sink (see sync). Syncing off (AVIFILE_SYNC=off), sync does
@@ -451,6 +456,8 @@ public:
     void enableDirect(const FileSinkOptions& options);
 
     bool append(std::span<const ConstBuffer> parts) override;
+    bool appendCopy(std::span<const ConstBuffer> head, const FileRange& range,
+                    std::span<const ConstBuffer> tail) override;
     bool writeAt(uint64_t position, const void* data, size_t size) override;
     uint64_t size() const override { return size_; }
     bool discardStaleBytes() override;
@@ -462,6 +469,8 @@ private:
     bool writeSpan(uint64_t position, std::span<iovec> vectors);
     bool writeDirect(uint64_t position, const uint8_t* source, size_t length);
     bool writeAllAt(uint64_t position, std::span<iovec> vectors);
+    bool writeBuffersAt(uint64_t position, std::span<const ConstBuffer> parts);
+    bool copyAt(uint64_t position, const FileRange& range);
     bool truncateTo(uint64_t size);
     void rollBack();
 
@@ -474,6 +483,8 @@ private:
     bool syncing_;               // sync() flushes (else it does nothing)
     bool nameDurable_;           // the file's name in its folder survives a power cut
     std::string syncFailure_;    // why a flush failed; empty: none has
+    bool copyInSystem_ = true;   // copy_file_range has not been refused yet
+    std::vector<uint8_t> copyBuffer_;  // for copies through memory
 
     DirectWriter direct_;
     CacheRelease release_;
@@ -626,6 +637,90 @@ bool FileSink::append(std::span<const ConstBuffer> parts) {
     }
     size_ += total;
     release_.appended(fd_, total, direct_.bytes() != 0);
+    return true;
+}
+
+// A copy from another file: its bytes go from file to file inside the
+// system (copy_file_range), and through memory where the system will not
+// copy between the two (another file system on older kernels, a file
+// system without the call). Over an earlier file the end-marker protocol
+// orders the writes, and the copy takes the path of any append.
+bool FileSink::appendCopy(std::span<const ConstBuffer> head, const FileRange& range,
+                          std::span<const ConstBuffer> tail) {
+    if (!commit()) {
+        return false;
+    }
+    if (earlier_.beyond(size_)) {
+        return ByteSink::appendCopy(head, range, tail);
+    }
+    uint64_t headBytes = 0;
+    for (const ConstBuffer& part : head) {
+        headBytes += part.size;
+    }
+    const uint64_t tailAt = size_ + headBytes + range.size;
+    if (!writeBuffersAt(size_, head) || !copyAt(size_ + headBytes, range) ||
+        !writeBuffersAt(tailAt, tail)) {
+        rollBack();
+        return false;
+    }
+    uint64_t total = tailAt - size_;
+    for (const ConstBuffer& part : tail) {
+        total += part.size;
+    }
+    size_ += total;
+    release_.appended(fd_, total, direct_.bytes() != 0);
+    return true;
+}
+
+bool FileSink::writeBuffersAt(uint64_t position, std::span<const ConstBuffer> parts) {
+    std::vector<iovec> vectors;
+    for (const ConstBuffer& part : parts) {
+        if (part.size > 0) {
+            vectors.push_back(iovec{const_cast<void*>(part.data), part.size});
+        }
+    }
+    return writeAllAt(position, vectors);
+}
+
+// Copies the bytes of `range` to `position`. The errors that say the system
+// cannot copy between these files send this and every later copy of the sink
+// through memory; any other is the write's failure.
+bool FileSink::copyAt(uint64_t position, const FileRange& range) {
+    constexpr size_t kCopyPieceBytes = size_t{4} << 20;
+    auto from = static_cast<off_t>(range.offset);
+    auto to = static_cast<off_t>(position);
+    size_t left = range.size;
+    while (left > 0 && copyInSystem_) {
+        const ssize_t copied = sys::copyFileRange(range.fd, &from, fd_, &to, left);
+        if (copied > 0) {
+            left -= static_cast<size_t>(copied);
+            continue;
+        }
+        if (copied == 0) {
+            setFailureReason("the file being copied from ended before the bytes it was to give",
+                             false);
+            return false;
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+            errno != EBADF) {
+            noteWriteFailure(errno);
+            return false;
+        }
+        copyInSystem_ = false;
+    }
+    while (left > 0) {
+        const size_t piece = std::min(left, kCopyPieceBytes);
+        copyBuffer_.resize(std::max(copyBuffer_.size(), piece));
+        const FileRange part{range.fd, static_cast<uint64_t>(from), piece};
+        iovec vector{copyBuffer_.data(), piece};
+        if (!readRange(part, copyBuffer_.data()) ||
+            !writeAllAt(static_cast<uint64_t>(to), {&vector, 1})) {
+            return false;
+        }
+        from += static_cast<off_t>(piece);
+        to += static_cast<off_t>(piece);
+        left -= piece;
+    }
     return true;
 }
 

@@ -33,6 +33,9 @@ public:
     ssize_t pread(int fd, void* data, size_t size, off_t at) override {
         return ::pread(fd, data, size, at);
     }
+    ssize_t copyFileRange(int in, off_t* inAt, int out, off_t* outAt, size_t length) override {
+        return ::copy_file_range(in, inAt, out, outAt, length, 0);
+    }
     int ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
     int fallocate(int fd, int mode, off_t at, off_t length) override {
         return ::fallocate(fd, mode, at, length);
@@ -116,6 +119,9 @@ ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
 ssize_t pread(int fd, void* data, size_t size, off_t at) {
     return retried([&] { return current().pread(fd, data, size, at); });
 }
+ssize_t copyFileRange(int in, off_t* inAt, int out, off_t* outAt, size_t length) {
+    return retried([&] { return current().copyFileRange(in, inAt, out, outAt, length); });
+}
 int ftruncate(int fd, off_t size) {
     return retried([&] { return current().ftruncate(fd, size); });
 }
@@ -160,6 +166,23 @@ int fadvise(int fd, off_t at, off_t length, int advice) {
 }
 std::optional<uint64_t> cachedPages(int fd, uint64_t at, uint64_t length) {
     return current().cachedPages(fd, at, length);
+}
+
+bool readAll(int fd, void* data, size_t size, uint64_t at) {
+    auto* target = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t got = sys::pread(fd, target, size, static_cast<off_t>(at));
+        if (got <= 0) {
+            if (got == 0) {
+                errno = 0;
+            }
+            return false;
+        }
+        target += got;
+        at += static_cast<uint64_t>(got);
+        size -= static_cast<size_t>(got);
+    }
+    return true;
 }
 
 int syncFolderOf(const char* path) {

@@ -9,8 +9,8 @@
 // another) and apply, once for every call site, the rule for EINTR:
 //
 //   - a call that was interrupted before it did anything is made again
-//     (open, pwritev, pwrite, pread, ftruncate, fallocate, fstat, statx,
-//     stat, lstat, rename, unlink, fcntl);
+//     (open, pwritev, pwrite, pread, copy_file_range, ftruncate, fallocate,
+//     fstat, statx, stat, lstat, rename, unlink, fcntl);
 //   - close is never made again: the descriptor is gone whatever it says;
 //   - fdatasync and fsync are made again only after EINTR; any other
 //     failure is final, because the system may have dropped the pages that
@@ -43,6 +43,9 @@ public:
     virtual ssize_t pwritev(int fd, const iovec* vectors, int count, off_t at) = 0;
     virtual ssize_t pwrite(int fd, const void* data, size_t size, off_t at) = 0;
     virtual ssize_t pread(int fd, void* data, size_t size, off_t at) = 0;
+    // Copies up to `length` bytes from `in` at *inAt to `out` at *outAt
+    // inside the system, advancing both positions by what it copied.
+    virtual ssize_t copyFileRange(int in, off_t* inAt, int out, off_t* outAt, size_t length) = 0;
     virtual int ftruncate(int fd, off_t size) = 0;
     virtual int fallocate(int fd, int mode, off_t at, off_t length) = 0;
     // Makes the file's data (and the size that reaching it needs) durable.
@@ -81,6 +84,7 @@ int close(int fd);
 ssize_t pwritev(int fd, const iovec* vectors, int count, off_t at);
 ssize_t pwrite(int fd, const void* data, size_t size, off_t at);
 ssize_t pread(int fd, void* data, size_t size, off_t at);
+ssize_t copyFileRange(int in, off_t* inAt, int out, off_t* outAt, size_t length);
 int ftruncate(int fd, off_t size);
 int fallocate(int fd, int mode, off_t at, off_t length);
 int fdatasync(int fd);
@@ -96,6 +100,10 @@ int unlink(const char* path);
 int syncFileRange(int fd, off_t at, off_t length, unsigned flags);
 int fadvise(int fd, off_t at, off_t length, int advice);
 std::optional<uint64_t> cachedPages(int fd, uint64_t at, uint64_t length);
+
+// Reads all `size` bytes at `at` (pread again after a short read). False
+// on failure, with errno set; errno 0 when the file ends first.
+bool readAll(int fd, void* data, size_t size, uint64_t at);
 
 // Makes the name of `path` in its folder durable (fsync of the folder), so
 // that a file made there survives a power cut. -1 with errno on failure.
