@@ -6,7 +6,10 @@ workers; the same codec (FFV1 by default) for all. Each frame has a few
 hundred lines and a text that change, at 1280x720.
 
 The table gives the seconds from the first frame to the closed file, frames
-per second, and the speed against the sequential avirec writer; the last
+per second, the speed against the sequential avirec writer, and the
+processor seconds spent (this process and every program it started: the
+workers, avirec, ffmpeg), which other work on the machine does not change
+much; the last
 line says whether the parallel movies decode to the sequential movie's
 frames (ffmpeg's framemd5 of each). On a machine shared with other work the
 figures vary between runs: run it again on an idle one.
@@ -70,6 +73,12 @@ def save_sequentially(scene, frames, path, writer, codec):
     plt.close(fig)
 
 
+def cpu_seconds():
+    """Processor time of this process and of its children that have ended."""
+    times = os.times()
+    return times.user + times.system + times.children_user + times.children_system
+
+
 def frame_digests(path):
     out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-pix_fmt", "rgb24",
                           "-f", "framemd5", "-"], check=True, capture_output=True, text=True)
@@ -93,7 +102,7 @@ def main():
     print("%d frames of %dx%d, %d lines and a text each, codec %s, %d processors"
           % (options.frames, width, height, options.lines, options.codec,
              len(os.sched_getaffinity(0))))
-    print("%-34s %9s %8s %9s" % ("writer", "seconds", "fps", "speed-up"))
+    print("%-34s %9s %8s %9s %9s" % ("writer", "seconds", "fps", "speed-up", "CPU s"))
     with tempfile.TemporaryDirectory(dir=".") as work:
         runs = [("matplotlib FFMpegWriter", "ffmpeg", None),
                 ("avirec writer, sequential", "avirec", None)]
@@ -103,19 +112,19 @@ def main():
         paths = {}
         for label, how, workers in runs:
             path = os.path.join(work, "%s-%s.avi" % (how, workers))
-            started = time.perf_counter()
+            started, spent = time.perf_counter(), cpu_seconds()
             if how == "parallel":
                 avirec.save_parallel(scene.make_figure, scene.update, options.frames, path,
                                      fps=25, codec=options.codec, workers=workers)
             else:
                 save_sequentially(scene, options.frames, path, how, options.codec)
-            seconds = time.perf_counter() - started
+            seconds, spent = time.perf_counter() - started, cpu_seconds() - spent
             if how == "avirec":
                 sequential = seconds
             paths[label] = path
-            print("%-34s %9.1f %8.1f %9s" % (label, seconds, options.frames / seconds,
-                                             "%.2fx" % (sequential / seconds) if sequential
-                                             else ""), flush=True)
+            print("%-34s %9.1f %8.1f %9s %9.1f" % (
+                label, seconds, options.frames / seconds,
+                "%.2fx" % (sequential / seconds) if sequential else "", spent), flush=True)
         reference = frame_digests(paths["avirec writer, sequential"])
         same = all(frame_digests(path) == reference for label, path in paths.items()
                    if label.startswith("avirec.save_parallel"))
