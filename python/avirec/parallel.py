@@ -23,6 +23,7 @@ import multiprocessing
 import multiprocessing.connection
 import numbers
 import os
+import pickle
 import shutil
 import signal
 import subprocess
@@ -223,8 +224,13 @@ def _record_in_processes(job, runs, folder):
             receive, send = context.Pipe(duplex=False)
             process = context.Process(target=_process_main, name="avirec run %d" % run.number,
                                       args=(job, run, folder, progress, send))
-            process.start()
-            send.close()
+            try:
+                process.start()
+            except (pickle.PicklingError, AttributeError, TypeError) as error:
+                raise TypeError("workers started with %s take only functions and frame values "
+                                "that pickle: %s" % (context.get_start_method(), error)) from error
+            finally:
+                send.close()
             workers.append((run, process, receive))
         outcomes = {}
         while len(outcomes) < len(workers):
@@ -302,22 +308,27 @@ def _wait_for_processes(processes):
 def _record_with_executor(executor, job, runs, folder):
     """Each run recorded through the executor; each run's outcome, once
     every run has ended. The first failure tells the others to stop."""
+    submit, wait = _driving(executor)
     submitted = []
     try:
         for run in runs:
-            submitted.append((run, executor.submit(_record_run, job, run, folder)))
-        futures = [future for _, future in submitted]
-        concurrent.futures.wait(futures, return_when=concurrent.futures.FIRST_EXCEPTION)
-        if not all(future.done() for future in futures):
+            submitted.append((run, submit(_record_run, job, run, folder)))
+        pending = [future for _, future in submitted]
+        while pending:
+            done, pending = wait(pending, first=True)
+            if any(not future.cancelled() and future.exception() is not None
+                   for future in done):
+                break
+        if pending:
             _stop(folder)
-            for future in futures:
+            for future in pending:
                 future.cancel()
-            concurrent.futures.wait(futures)
+            wait(pending, first=False)
     except BaseException as error:
         _stop(folder)
         for _, future in submitted:
             future.cancel()
-        concurrent.futures.wait([future for _, future in submitted])
+        wait([future for _, future in submitted], first=False)
         if isinstance(error, Exception) and len(submitted) < len(runs):
             raise _executor_failure([runs[len(submitted)]], error) from error
         raise
@@ -340,6 +351,30 @@ def _record_with_executor(executor, job, runs, folder):
         else:
             outcomes.append(_executor_failure([run], error))
     return outcomes
+
+
+def _driving(executor):
+    """How to submit to the executor, and to wait for the first or all of its
+    futures. A Dask client's executor is driven through its client: when a
+    worker dies, the executor's own futures can be left waiting for ever,
+    the client's come back (computed again, or with the worker's death)."""
+    client = getattr(executor, "_client", None)
+    if client is not None and type(executor).__module__.startswith("distributed"):
+        import distributed
+
+        def submit(function, *args):
+            return client.submit(function, *args, pure=False)
+
+        def wait(futures, first):
+            return distributed.wait(futures, return_when="FIRST_COMPLETED" if first
+                                    else "ALL_COMPLETED")
+    else:
+        submit = executor.submit
+
+        def wait(futures, first):
+            return concurrent.futures.wait(futures, return_when="FIRST_COMPLETED" if first
+                                           else "ALL_COMPLETED")
+    return submit, wait
 
 
 def _executor_failure(runs, error, what="%s were not recorded: the worker failed"):

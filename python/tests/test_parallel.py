@@ -108,7 +108,7 @@ def test_a_dask_cluster_records_through_a_shared_folder(tmp_path):
     shared = tmp_path / "shared"
     shared.mkdir()
 
-    def draw(i):  # pickled by value (cloudpickle): the workers cannot import this module
+    def draw(i):  # a closure: cloudpickle sends it by value
         return np.random.default_rng(i).integers(0, 256, (12, 10, 3), dtype=np.uint8)
 
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
@@ -117,10 +117,24 @@ def test_a_dask_cluster_records_through_a_shared_folder(tmp_path):
             distributed.Client(cluster) as client:
         avirec.record_parallel(tmp_path / "dask.avi", draw, 5, fps=5, codec="ffv1",
                                executor=client.get_executor(), segments=shared)
+        # A worker killed at frame 7, and again on each worker the task is
+        # given to (the first run's result is lost with its worker, and
+        # computed again), until the cluster gives the task up.
+        with pytest.raises(avirec.AvirecError,
+                           match=r"^frames 5 to 9 were not recorded: .*KilledWorker"):
+            avirec.record_parallel(tmp_path / "killed.avi", kill_at_7, 10, codec="ffv1",
+                                   executor=client.get_executor(), segments=shared)
     decoded, stream = decode(str(tmp_path / "dask.avi"))
     assert np.array_equal(decoded, [draw(i) for i in range(5)])
     assert stream["r_frame_rate"] == "5/1"
     assert os.listdir(shared) == []
+    assert sorted(os.listdir(tmp_path)) == ["dask.avi", "shared"]
+
+
+def kill_at_7(i):
+    if i == 7:
+        os.kill(os.getpid(), signal.SIGKILL)
+    return np.zeros((12, 10, 3), np.uint8)
 
 
 def draw_raising_at_4(i):
