@@ -39,68 +39,7 @@ void PrintTo(RepairOutcome outcome, std::ostream* out) {
 
 namespace {
 
-// One packet as ffprobe reads it: stream, where its data lies, its MD5.
-struct Packet {
-    int stream = 0;
-    uint64_t size = 0;
-    uint64_t position = 0;  // of the data
-    std::string hash;
-    bool operator==(const Packet&) const = default;
-};
-
-std::vector<Packet> packets(const std::string& path) {
-    std::string out;
-    runCommand("ffprobe -v error -show_data_hash MD5 -show_entries "
-               "packet=stream_index,size,pos,data_hash -of csv=p=0 " + shellQuote(path),
-               &out);
-    std::vector<Packet> list;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        Packet packet;
-        char comma = 0;
-        std::istringstream fields(line);
-        fields >> packet.stream >> comma >> packet.size >> comma >> packet.position >> comma >>
-            packet.hash;
-        if (fields) {
-            list.push_back(packet);
-        }
-    }
-    return list;
-}
-
-// The MD5 of every video frame GStreamer's AVI demuxer gives, in order.
-std::vector<std::string> gstreamerFrames(const std::string& path, const TempDir& dir) {
-    const std::filesystem::path frames = dir.path() / "gst";
-    std::filesystem::remove_all(frames);
-    std::filesystem::create_directory(frames);
-    std::string out;
-    runCommand("timeout 60 gst-launch-1.0 -q filesrc location=" + shellQuote(path) +
-                   " ! avidemux name=d d.video_0 ! multifilesink location=" +
-                   shellQuote((frames / "%06d").string()) + " >/dev/null 2>&1; cd " +
-                   shellQuote(frames.string()) + " && ls | sort | xargs -r md5sum",
-               &out);
-    std::vector<std::string> hashes;
-    std::istringstream lines(out);
-    std::string hash;
-    std::string name;
-    while (lines >> hash >> name) {
-        hashes.push_back("MD5:" + hash);
-    }
-    return hashes;
-}
-
 uint64_t fileSize(const std::string& path) { return std::filesystem::file_size(path); }
-
-// The video frame count that MediaInfo reads from the headers and index.
-std::string mediaInfoFrameCount(const std::string& path) {
-    std::string out;
-    runCommand("mediainfo '--Inform=Video;%FrameCount%' " + shellQuote(path), &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
-        out.pop_back();
-    }
-    return out;
-}
 
 void copyCut(const std::string& from, const std::string& to, uint64_t length) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
@@ -208,7 +147,7 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
     ASSERT_EQ(runCommand(withOutput(writer.command, complete)), 0) << writer.command;
     const std::vector<Packet> all = packets(complete);
     ASSERT_GT(all.size(), 20u);
-    const std::vector<std::string> allFrames = gstreamerFrames(complete, dir);
+    const std::vector<std::string> allFrames = gstreamerFrames(complete, dir.path());
     {
         const avifile::RepairReport report = avifile::repairRecording(complete.c_str());
         EXPECT_EQ(report.outcome, RepairOutcome::AlreadyComplete) << report.message;
@@ -259,7 +198,7 @@ TEST_P(RepairCorpus, EveryWholeSampleIsReadBackAfterACut) {
         ASSERT_EQ(report.outcome, RepairOutcome::Repaired) << report.message;
         EXPECT_EQ(report.samples, static_cast<int64_t>(whole.size()));
         EXPECT_EQ(packets(path), whole);
-        const std::vector<std::string> frames = gstreamerFrames(path, dir);
+        const std::vector<std::string> frames = gstreamerFrames(path, dir.path());
         ASSERT_EQ(frames.size(), wholeVideo);
         EXPECT_TRUE(std::equal(frames.begin(), frames.end(), allFrames.begin()));
         EXPECT_EQ(mediaInfoFrameCount(path), std::to_string(wholeVideo));
@@ -410,7 +349,7 @@ TEST(RepairLayouts, RecordListsJunkAndZeroSizes) {
     for (const Packet& packet : expected) {
         videoFrames += packet.stream == 0 ? 1 : 0;
     }
-    EXPECT_EQ(gstreamerFrames(path, dir).size(), videoFrames);
+    EXPECT_EQ(gstreamerFrames(path, dir.path()).size(), videoFrames);
     EXPECT_EQ(avifile::repairRecording(path.c_str()).outcome, RepairOutcome::AlreadyComplete);
 }
 
@@ -512,7 +451,7 @@ TEST(RepairMissingHeaders, HeadersComeFromALikeFileOrFromTheFramesAndOptions) {
             expected.begin(), expected.end(), [](const Packet& p) { return p.stream == 0; }));
         EXPECT_EQ(probeVideoStream(path).at("nb_frames"), std::to_string(frames));
         EXPECT_EQ(probeVideoStream(path).at("r_frame_rate"), "25/1");
-        EXPECT_EQ(gstreamerFrames(path, dir).size(), frames);
+        EXPECT_EQ(gstreamerFrames(path, dir.path()).size(), frames);
     }
 }
 
@@ -633,7 +572,7 @@ TEST(RepairRefusals, BadInputIsLeftAsItWas) {
         for (size_t i = 0; i < read.size(); ++i) {
             EXPECT_EQ(read[i].hash, frames[i].hash) << "frame " << i;
         }
-        EXPECT_EQ(gstreamerFrames(options.output, dir).size(), frames.size());
+        EXPECT_EQ(gstreamerFrames(options.output, dir.path()).size(), frames.size());
         std::filesystem::remove(path);
     }
 

@@ -113,3 +113,56 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     const double mse = sum / static_cast<double>(a.size());
     return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
+
+std::vector<Packet> packets(const std::string& path) {
+    std::string out;
+    runCommand("ffprobe -v error -show_data_hash MD5 -show_entries "
+               "packet=stream_index,size,pos,data_hash -of csv=p=0 " + shellQuote(path),
+               &out);
+    std::vector<Packet> list;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        Packet packet;
+        char comma = 0;
+        std::istringstream fields(line);
+        fields >> packet.stream >> comma >> packet.size >> comma >> packet.position >> comma >>
+            packet.hash;
+        if (fields) {
+            list.push_back(packet);
+        }
+    }
+    return list;
+}
+
+std::vector<std::string> gstreamerFrames(const std::string& path,
+                                         const std::filesystem::path& scratch, bool decoded) {
+    const std::filesystem::path frames = scratch / "gst";
+    std::filesystem::remove_all(frames);
+    std::filesystem::create_directory(frames);
+    std::string out;
+    runCommand("timeout 60 gst-launch-1.0 -q filesrc location=" + shellQuote(path) +
+                   " ! avidemux name=d d.video_0 ! " +
+                   (decoded ? "decodebin ! videoconvert ! video/x-raw,format=RGB ! " : "") +
+                   "multifilesink location=" + shellQuote((frames / "%06d").string()) +
+                   " >/dev/null 2>&1; cd " + shellQuote(frames.string()) +
+                   " && ls | sort | xargs -r md5sum",
+               &out);
+    std::vector<std::string> hashes;
+    std::istringstream lines(out);
+    std::string hash;
+    std::string name;
+    while (lines >> hash >> name) {
+        hashes.push_back("MD5:" + hash);
+    }
+    return hashes;
+}
+
+std::string mediaInfoFrameCount(const std::string& path) {
+    std::string out;
+    runCommand("mediainfo '--Inform=Video;%FrameCount%' " + shellQuote(path), &out);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
+        out.pop_back();
+    }
+    return out;
+}

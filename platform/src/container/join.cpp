@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -102,18 +103,51 @@ std::unordered_map<uint64_t, bool> indexedKeyFrames(const Input& input) {
             if (!input.file->read(chunk.dataAt(), data, chunk.size)) {
                 continue;
             }
+            // The first sample's entry tells which the offsets count from.
+            std::optional<uint64_t> base;
             for (uint32_t n = 0;; ++n) {
                 const auto entry = parseFirstIndexEntry(data, n);
+                uint16_t stream = 0;
                 if (!entry) {
                     break;
                 }
-                const bool key = (entry->flags & kIndexKeyFrame) != 0;
-                flags.try_emplace(riff.moviAt + 8 + uint64_t{entry->offset}, key);
-                flags.try_emplace(entry->offset, key);
+                if (!recovery::isSampleId(entry->chunkId, stream)) {
+                    continue;
+                }
+                if (!base) {
+                    const uint64_t fromMovi = riff.moviAt + 8;
+                    base = recovery::sampleAt(riff, fromMovi + entry->offset) != nullptr
+                               ? fromMovi
+                               : 0;
+                }
+                flags.try_emplace(*base + entry->offset, (entry->flags & kIndexKeyFrame) != 0);
             }
         }
     }
     return flags;
+}
+
+// The key-frame flag of each sample: as the indexes say, or the probe for
+// a sample that no index lists. A first frame counts as a key frame only
+// when, for the codecs whose key frames the probe knows, the bitstream
+// agrees.
+void readKeyFrames(Input& input) {
+    const std::unordered_map<uint64_t, bool> flags = indexedKeyFrames(input);
+    bool first = true;
+    for (const recovery::FoundRiff& riff : input.survey.riffs) {
+        for (const recovery::FoundSample& sample : riff.samples) {
+            const auto flag = flags.find(sample.at);
+            bool key = flag != flags.end()
+                           ? flag->second
+                           : recovery::isKeyFrame(*input.file, input.stream(), sample, first);
+            if (first) {
+                key = key && sample.size > 0 &&
+                      recovery::isKeyFrame(*input.file, input.stream(), sample, true);
+            }
+            input.keyFrames.push_back(key);
+            first = false;
+        }
+    }
 }
 
 // Reads the input through: a finished movie of one video stream with at
@@ -131,11 +165,13 @@ bool surveyInput(Input& input, JoinReport& report) {
         refuse(report, name + " cannot be joined: " + input.survey.refusal);
         return false;
     }
-    if (!recovery::planRepair(*input.file, input.survey, plan, why) ||
-        !recovery::planIsDone(*input.file, plan)) {
-        refuse(report, name + " was never finished (its recording was cut off)" +
-                           (why.empty() ? std::string() : ": " + why) +
-                           "; repair it before joining it");
+    if (!recovery::planRepair(*input.file, input.survey, plan, why)) {
+        refuse(report, name + " cannot be joined: " + why);
+        return false;
+    }
+    if (!recovery::planIsDone(*input.file, plan)) {
+        refuse(report, name + " was never finished (its recording was cut off); repair it "
+                              "before joining it");
         report.cutOff = name;
         return false;
     }
@@ -147,24 +183,7 @@ bool surveyInput(Input& input, JoinReport& report) {
                            ": only movies of one video stream, without sound, can be joined");
         return false;
     }
-    const std::unordered_map<uint64_t, bool> flags = indexedKeyFrames(input);
-    bool first = true;
-    for (const recovery::FoundRiff& riff : input.survey.riffs) {
-        for (const recovery::FoundSample& sample : riff.samples) {
-            const auto flag = flags.find(sample.at);
-            bool key = flag != flags.end()
-                           ? flag->second
-                           : recovery::isKeyFrame(*input.file, input.stream(), sample, first);
-            // A first frame is taken for a key frame only when the bitstream
-            // agrees, for the codecs whose key frames the probe knows.
-            if (first) {
-                key = key && sample.size > 0 &&
-                      recovery::isKeyFrame(*input.file, input.stream(), sample, true);
-            }
-            input.keyFrames.push_back(key);
-            first = false;
-        }
-    }
+    readKeyFrames(input);
     if (input.keyFrames.empty()) {
         refuse(report, name + " holds no frame");
         return false;
@@ -187,6 +206,10 @@ std::string codeText(uint32_t code) {
         text += c >= 0x20 && c <= 0x7E ? c : '?';
     }
     return code == 0 ? std::string("none") : "'" + text + "'";
+}
+
+std::string codecText(uint32_t compression) {
+    return compression == 0 ? std::string("uncompressed") : codeText(compression);
 }
 
 // The frame rate as a decimal number ("25", "29.97"); "no" without one.
@@ -220,8 +243,8 @@ std::string difference(const Input& first, const Input& other) {
                    std::to_string(fa->height);
         }
         if (fa->compression != fb->compression) {
-            return b + ": its codec is " + codeText(fb->compression) + ", but " + a + "'s is " +
-                   codeText(fa->compression);
+            return b + ": its codec is " + codecText(fb->compression) + ", but " + a + "'s is " +
+                   codecText(fa->compression);
         }
         if (fa->bitCount != fb->bitCount) {
             return b + ": " + std::to_string(fb->bitCount) + " bits a pixel, but " + a + " has " +

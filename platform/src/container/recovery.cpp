@@ -166,6 +166,12 @@ uint64_t FoundStream::units(int64_t chunks, uint64_t chunkBytes) const {
                                                : static_cast<uint64_t>(chunks);
 }
 
+const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at) {
+    const auto found = std::lower_bound(riff.samples.begin(), riff.samples.end(), at,
+                                        [](const FoundSample& s, uint64_t a) { return s.at < a; });
+    return found != riff.samples.end() && found->at == at ? &*found : nullptr;
+}
+
 bool isSampleId(uint32_t id, uint16_t& stream) {
     const auto c0 = static_cast<uint8_t>(id);
     const auto c1 = static_cast<uint8_t>(id >> 8);
@@ -309,13 +315,6 @@ uint64_t samplesEnd(const FoundRiff& riff) {
     }
     const FoundSample& last = riff.samples.back();
     return last.at + 8 + uint64_t{last.size};
-}
-
-// The sample whose chunk header is at `at`, or null.
-const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at) {
-    const auto found = std::lower_bound(riff.samples.begin(), riff.samples.end(), at,
-                                        [](const FoundSample& s, uint64_t a) { return s.at < a; });
-    return found != riff.samples.end() && found->at == at ? &*found : nullptr;
 }
 
 bool readChunkData(const ByteSource& file, const Chunk& chunk, std::vector<uint8_t>& out) {

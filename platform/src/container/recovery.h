@@ -139,6 +139,9 @@ void repairAnyRecording(const ByteSource& file, const char* path, const RepairOp
 void writeAnew(const ByteSource& file, const Survey& survey, const char* output,
                RepairReport& report);
 
+// The sample of the RIFF whose chunk header is at `at`, or null.
+const FoundSample* sampleAt(const FoundRiff& riff, uint64_t at);
+
 // Chunk codes of samples: 'NN' then the kind ('db', 'dc', 'wb', ...).
 bool isSampleId(uint32_t id, uint16_t& stream);
 

@@ -9,6 +9,12 @@ namespace {
 
 const uint8_t kPadByte = 0;
 
+// A chunk's 8-byte header: its id and the size of its data.
+void fillChunkHeader(uint32_t id, uint32_t size, uint8_t (&header)[8]) {
+    storeLE32(header, id);
+    storeLE32(header + 4, size);
+}
+
 // Appends a chunk or list header; `token` then marks where it starts.
 ChunkStatus appendHeader(ByteSink& sink, const uint8_t* header, size_t size, ChunkToken& token) {
     const ConstBuffer part{header, size};
@@ -24,8 +30,7 @@ ChunkStatus appendHeader(ByteSink& sink, const uint8_t* header, size_t size, Chu
 
 ChunkStatus ChunkWriter::begin(uint32_t id, ChunkToken& token, uint32_t placeholderSize) {
     uint8_t header[8];
-    storeLE32(header, id);
-    storeLE32(header + 4, placeholderSize);
+    fillChunkHeader(id, placeholderSize, header);
     return appendHeader(sink_, header, sizeof header, token);
 }
 
@@ -84,8 +89,7 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, std::span<const ConstBuffer> p
         return ChunkStatus::tooLarge;
     }
     uint8_t header[8];
-    storeLE32(header, id);
-    storeLE32(header + 4, static_cast<uint32_t>(dataBytes));
+    fillChunkHeader(id, static_cast<uint32_t>(dataBytes), header);
 
     // Header, data and pad go to the sink together: one call, so that a
     // failure never leaves half a chunk behind.
@@ -116,8 +120,7 @@ ChunkStatus ChunkWriter::appendChunk(uint32_t id, const FileRange& data) {
         return ChunkStatus::tooLarge;
     }
     uint8_t header[8];
-    storeLE32(header, id);
-    storeLE32(header + 4, static_cast<uint32_t>(data.size));
+    fillChunkHeader(id, static_cast<uint32_t>(data.size), header);
     const ConstBuffer head{header, sizeof header};
     const ConstBuffer pad{&kPadByte, (data.size & 1) != 0 ? size_t{1} : size_t{0}};
     return sink_.appendCopy({&head, 1}, data, {&pad, 1}) ? ChunkStatus::ok

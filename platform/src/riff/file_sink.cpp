@@ -39,6 +39,11 @@
 // the switch is CacheRelease's job (below). A file system that refuses the
 // first direct write gets buffered writes from then on.
 //
+// A copy from another file (appendCopy, the join's frames) goes from file
+// to file inside the system with copy_file_range, or, where the system will
+// not copy between the two files, through a buffer of the sink's own; it is
+// an append like any other, rolled back when it fails.
+//
 // Flushing (sync) makes what was written durable; for a new file the folder
 // is flushed first, so that its name survives too. A failed flush is final
 // for the sink (see sync). Syncing off (AVIFILE_SYNC=off), sync does
