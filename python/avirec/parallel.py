@@ -11,10 +11,10 @@ The workers are processes on this machine, or those of any
 ``concurrent.futures.Executor`` (a Dask cluster's among them). What happens,
 in order: the runs are planned; each worker records its run into a folder of
 segments made for this movie; the parent checks that the runs agree in size
-and joins the segments into the movie; the folder goes in every case. A failure anywhere stops
-the other workers after the frame they are on and leaves no output and no
-segment behind; a movie already at the path is replaced only by a complete
-new one.
+and joins the segments into the movie; the folder goes in every case. A
+failure anywhere stops the other workers after the frame they are on and
+leaves no output and no segment behind; a movie already at the path is
+replaced only by a complete new one.
 """
 
 import collections
