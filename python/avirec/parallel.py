@@ -194,7 +194,8 @@ def _record(path, job, frames, workers, executor, segments, overwrite, avirec):
     if not overwrite and os.path.lexists(target):
         raise AvirecError("%s exists, and overwrite=False says never to overwrite it" % path)
     runs = _split(values, _worker_count(workers, executor))
-    parent = os.fspath(segments) if segments is not None else os.path.dirname(target)
+    # Absolute: the workers may run in other folders, or on other machines.
+    parent = os.path.abspath(segments) if segments is not None else os.path.dirname(target)
     try:
         folder = tempfile.mkdtemp(prefix=os.path.basename(target) + ".segments-", dir=parent)
     except OSError as error:
