@@ -51,5 +51,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The private libraries are in the package itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 # The Python module needs python3 and numpy; nothing links it, so this is said here.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy, python3-matplotlib, python3-imageio, python3-opencv")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy, python3-matplotlib, python3-imageio, python3-opencv, python3-distributed")
 include(CPack)

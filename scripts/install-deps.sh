@@ -23,6 +23,7 @@ packages=(build-essential cmake ninja-build pkg-config git
           gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
           gstreamer1.0-plugins-bad gstreamer1.0-libav
           python3-numpy python3-matplotlib python3-pytest python3-imageio python3-opencv
+          python3-distributed
           python3-setuptools python3-wheel python3-venv
           mediainfo mencoder
           help2man man-db)

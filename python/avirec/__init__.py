@@ -21,6 +21,9 @@ movies, each where its library is installed:
   ``imageio.mimwrite("out.avi", frames, format="AVIREC", fps=25, codec="ffv1")``;
 - the matplotlib movie writer ``"avirec"``:
   ``animation.save("out.avi", writer="avirec", fps=25, codec="ffv1")``.
+
+``record_parallel`` and ``save_parallel`` draw the frames of one movie in
+several processes, or on a Dask cluster, and join the pieces (see parallel.py).
 """
 
 import collections
@@ -36,7 +39,7 @@ import tempfile
 import threading
 
 __all__ = ["Writer", "AvirecError", "Progress", "find_avirec", "PIXEL_FORMATS",
-           "VideoWriter", "VideoWriter_fourcc"]
+           "VideoWriter", "VideoWriter_fourcc", "record_parallel", "save_parallel"]
 
 
 class AvirecError(RuntimeError):
@@ -375,6 +378,7 @@ def _read_progress(fd, reports):
 
 
 from .video_writer import VideoWriter, VideoWriter_fourcc  # noqa: E402
+from .parallel import record_parallel, save_parallel  # noqa: E402
 
 # The front ends for other libraries, each where its library is installed.
 if importlib.util.find_spec("imageio") is not None:

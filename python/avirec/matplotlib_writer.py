@@ -17,6 +17,8 @@ class AvirecMovieWriter(animation.AbstractMovieWriter):
     codec      avirec's --codec choice ("full", "ffv1", ...); None for Full Frames
     metadata   {"title": ...} names the stream
     bitrate, extra_args are accepted for matplotlib's sake and not used.
+
+    size       (width, height) of the frames recorded, once the movie is finished
     """
 
     def __init__(self, fps=5, codec=None, bitrate=None, extra_args=None, metadata=None,
@@ -26,6 +28,7 @@ class AvirecMovieWriter(animation.AbstractMovieWriter):
         self._codec = codec
         self._program = avirec
         self._movie = None
+        self.size = None
 
     @classmethod
     def isAvailable(cls):  # the name matplotlib's registry asks for
@@ -56,4 +59,5 @@ class AvirecMovieWriter(animation.AbstractMovieWriter):
     def finish(self):
         if self._movie is not None:
             movie, self._movie = self._movie, None
+            self.size = movie.size
             movie.close()
