@@ -367,8 +367,22 @@ def _driving(executor):
             return client.submit(function, *args, pure=False)
 
         def wait(futures, first):
-            return distributed.wait(futures, return_when="FIRST_COMPLETED" if first
-                                    else "ALL_COMPLETED")
+            # distributed's wait raises as soon as one of the futures is
+            # cancelled (as the others are once a run has failed, and as the
+            # scheduler may do itself): a cancelled future counts as ended.
+            futures = list(futures)
+            while True:
+                ended = {future for future in futures if future.cancelled()}
+                live = [future for future in futures if not future.cancelled()]
+                if not live or (first and ended):
+                    done = {future for future in live if future.done()}
+                    return ended | done, set(live) - done
+                try:
+                    done, pending = distributed.wait(
+                        live, return_when="FIRST_COMPLETED" if first else "ALL_COMPLETED")
+                except concurrent.futures.CancelledError:
+                    continue
+                return ended | set(done), set(pending)
     else:
         submit = executor.submit
 
