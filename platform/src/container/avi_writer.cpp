@@ -103,6 +103,8 @@ struct AviWriter::Impl {
     std::vector<ByteRange> changedRanges;
     // A write of the header failed: the next one rewrites the whole block.
     bool headerOnDiskStale = false;
+    // The header copy on disk is damaged (a repair found it so).
+    bool copyStale = false;
     double syncedSeconds = 0.0;  // media time of the last flush
     std::vector<uint8_t> frameCheck;  // the data of the last frame check
     bool finished = false;
@@ -138,7 +140,7 @@ AviWriter::AviWriter(std::unique_ptr<ByteSink> sink, const ContainerSettings& se
     : impl_(std::make_unique<Impl>(std::move(sink), settings)) {}
 
 std::unique_ptr<AviWriter> AviWriter::resume(std::unique_ptr<ByteSink> sink, FileLayout layout,
-                                             size_t headerBytes) {
+                                             size_t headerBytes, bool copyStale) {
     auto writer = std::make_unique<AviWriter>(std::move(sink), ContainerSettings{});
     Impl& impl = *writer->impl_;
     impl.layout = std::move(layout);
@@ -150,6 +152,7 @@ std::unique_ptr<AviWriter> AviWriter::resume(std::unique_ptr<ByteSink> sink, Fil
     // What is on disk may differ from the block: the first refresh writes it
     // whole.
     impl.headerOnDiskStale = true;
+    impl.copyStale = copyStale && impl.headerLayout.copyChunk.size > 0;
     return writer;
 }
 
@@ -643,6 +646,18 @@ HRESULT AviWriter::Impl::finish() {
     }
     if (!sink->sync() && result == AVIERR_OK) {
         result = AVIERR_FILEWRITE;
+    }
+    // A damaged header copy is written again once all else is durable, so
+    // that a power cut meanwhile never finds both the header and its copy
+    // being written.
+    if (copyStale && result == AVIERR_OK) {
+        const ByteRange& chunk = headerLayout.copyChunk;
+        if (!sink->writeAt(chunk.offset + 8, headerBlock.data() + chunk.offset + 8,
+                           chunk.size - 8) ||
+            !sink->sync()) {
+            result = AVIERR_FILEWRITE;
+        }
+        copyStale = false;
     }
     finishResult = result;
     return result;

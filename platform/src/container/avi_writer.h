@@ -50,8 +50,10 @@ public:
     // layout describes is the one on disk. finish() then completes the file
     // as the earlier writer would have. Null when the layout's header block
     // would not have the size `headerBytes` of the one on disk.
+    // With `copyStale`, the header copy on disk is damaged: finish() writes
+    // it again once all else is durable.
     static std::unique_ptr<AviWriter> resume(std::unique_ptr<ByteSink> sink, FileLayout layout,
-                                             size_t headerBytes);
+                                             size_t headerBytes, bool copyStale = false);
     // Without finish(), the file stays as a crash would leave it: readable
     // by scanning, no indexes for the RIFF being filled, every sample
     // counted in the headers. Completing it is left to finish().

@@ -307,6 +307,7 @@ bool buildHeaderCopy(const FileLayout& layout, std::vector<uint8_t>& copy) {
     LEWriter w(copy);
     w.u32(kHeaderCopyTag);
     w.u32(layout.superIndexCapacity);
+    w.u64(frameDigest(sink.bytes()));
     copy.insert(copy.end(), sink.bytes().begin(), sink.bytes().end());
     return true;
 }

@@ -72,8 +72,10 @@ bool buildHeaderBlock(const FileLayout& layout, std::vector<uint8_t>& block,
                       HeaderLayout* headerLayout = nullptr);
 
 // The header copy (FileLayout::headerCopy): its tag, the super index
-// capacity, then the 'hdrl' list as the writer began it, before anything
-// was counted, with room for one super index entry.
+// capacity, the digest of what follows (frameDigest, so that a copy that a
+// power cut tore is never taken for one), then the 'hdrl' list as the
+// writer began it, before anything was counted, with room for one super
+// index entry.
 bool buildHeaderCopy(const FileLayout& layout, std::vector<uint8_t>& copy);
 
 // Puts the main, stream and extension headers of now (frame counts,

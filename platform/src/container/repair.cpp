@@ -216,14 +216,16 @@ const char* readHeaderInPlace(const FileBytes& file, FileLayout& layout, uint64_
 // The header copy whose tag stands at `at`: the streams as the writer began
 // them (their formats, the recording, the super indexes' capacity).
 std::optional<FileLayout> readHeaderCopy(const FileBytes& file, uint64_t at) {
-    uint8_t head[20];
+    uint8_t head[28];
     if (!file.read(at, head, sizeof head) || le32(head) != kHeaderCopyTag ||
-        le32(head + 8) != kListId || le32(head + 16) != kHeaderListType) {
+        le32(head + 16) != kListId || le32(head + 24) != kHeaderListType) {
         return std::nullopt;
     }
-    const uint64_t listEnd = at + 16 + uint64_t{le32(head + 12)};
+    const uint64_t listEnd = at + 24 + uint64_t{le32(head + 20)};
     std::vector<uint8_t> list;
-    if (listEnd > kLargestHeader || !file.read(at + 8, list, static_cast<size_t>(listEnd - at - 8))) {
+    if (listEnd > kLargestHeader ||
+        !file.read(at + 16, list, static_cast<size_t>(listEnd - at - 16)) ||
+        frameDigest(list) != LEReader(head + 8, 8).u64()) {
         return std::nullopt;
     }
     FileLayout layout;
@@ -587,8 +589,9 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
     Survey survey;
     std::vector<uint8_t> onDisk;
     std::vector<uint8_t> rebuilt;
+    HeaderLayout blockLayout;
     if (!readHeaderBlock(file, survey) || !readRiffs(file, survey) ||
-        !file.read(0, onDisk, survey.headerBytes) || !buildHeaderBlock(survey.layout, rebuilt) ||
+        !file.read(0, onDisk, survey.headerBytes) || !buildHeaderBlock(survey.layout, rebuilt, &blockLayout) ||
         rebuilt.size() != survey.headerBytes) {
         return false;
     }
@@ -599,6 +602,13 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
         }
     }
     report.bytesCut = file.size() - survey.keep;
+    // A header copy that a power cut tore is written again by the repair.
+    const bool copyStale =
+        blockLayout.copy.size > 0 &&
+        !std::equal(rebuilt.begin() + static_cast<ptrdiff_t>(blockLayout.copyChunk.offset),
+                    rebuilt.begin() + static_cast<ptrdiff_t>(blockLayout.copyChunk.offset +
+                                                             blockLayout.copyChunk.size),
+                    onDisk.begin() + static_cast<ptrdiff_t>(blockLayout.copyChunk.offset));
     if (!survey.needsWork && rebuilt == onDisk) {
         report.outcome = RepairOutcome::AlreadyComplete;
         report.message = "the file is complete; nothing was changed";
@@ -618,7 +628,7 @@ bool finishOwnRecording(const FileBytes& file, const char* path, RepairReport& r
         return true;
     }
     std::unique_ptr<AviWriter> writer =
-        AviWriter::resume(std::move(sink), std::move(survey.layout), survey.headerBytes);
+        AviWriter::resume(std::move(sink), std::move(survey.layout), survey.headerBytes, copyStale);
     if (!writer) {
         report.message = "its header could not be rebuilt";
         return true;
