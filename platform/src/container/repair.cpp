@@ -116,9 +116,11 @@ const char* readHeaderList(const FileBytes& source, uint64_t at, uint64_t end, F
                     format = true;
                     stream.format.assign(body, body + size);
                     stream.formatSet = true;
-                } else if (id == kJunkId && header && !format && layout.streams.empty() &&
-                           layout.recording == 0 && parseRecordingMark(record)) {
-                    layout.recording = *parseRecordingMark(record);
+                } else if (const auto mark = id == kJunkId && header && !format &&
+                                                     layout.streams.empty() && layout.recording == 0
+                                                 ? parseRecordingMark(record)
+                                                 : std::nullopt) {
+                    layout.recording = *mark;
                 } else if (id == kStreamNameId && format && size > 0) {
                     const size_t length = std::min<size_t>(strnlen(reinterpret_cast<const char*>(body), size),
                                                            sizeof stream.info.szName - 1);
